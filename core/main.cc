@@ -1,0 +1,53 @@
+/*
+ * morvend: keeps a cushion of free swap by growing and shrinking a swap
+ * device of its own.  The start-up order matters: nothing touches the
+ * system before the options and the configuration file are read, and the
+ * stop handler goes in only once the daemon is where it will run.
+ */
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "core/settings.h"
+#include "swap/swap_device.h"
+
+int
+main(int argc, char *argv[])
+{
+	SettingsRecord settings = settings_create();
+
+	if (!settings) {
+		std::puts("Unable to allocate memory. Exiting.");
+		return 1;
+	}
+
+	parse_options(*settings, argc, argv);
+	if (settings->show_version)
+		print_version();
+	if (settings->show_help)
+		print_usage();
+	if (settings->show_version || settings->show_help)
+		return 0;
+
+	std::srand(static_cast<unsigned>(std::time(nullptr)));
+	load_config(*settings);
+
+	if (settings->daemon_mode) {
+		switch (daemonize()) {
+		case Detach::daemon:
+			break;
+		case Detach::parent:
+			return 0;
+		case Detach::failed:
+			return 1;
+		}
+	}
+	if (settings->write_pid)
+		write_pid_file();
+
+	prepare_swap_directory(*settings);
+	install_stop_handler();
+	control_loop(*settings);
+	release_swap(*settings);
+	return 0;
+}

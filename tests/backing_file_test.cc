@@ -1,0 +1,124 @@
+/* The backing file on disk, and its directory. */
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "swap/swap_device.h"
+#include "tests/testbed.h"
+
+namespace {
+
+constexpr off_t mib = 1024 * 1024;
+
+struct BackingFile : ::testing::Test {
+	SimHost host;
+	Settings settings;
+	mode_t saved_umask = umask(022);
+
+	BackingFile() { settings.swap_file = host.swap_file; }
+	~BackingFile() override { umask(saved_umask); }
+
+	struct stat file_stat() const {
+		struct stat sb = {};
+		stat(host.swap_file.c_str(), &sb);
+		return sb;
+	}
+};
+
+bool
+all_zero(const std::string &path)
+{
+	std::string data = read_file(path);
+	return data.find_first_not_of('\0') == std::string::npos;
+}
+
+TEST_F(BackingFile, IsZerosWrittenOutWithMode0600WhateverTheUmask)
+{
+	for (mode_t mask : {022, 0, 0277}) {
+		umask(mask);
+		settings.current_size = 3;
+		ASSERT_TRUE(fill_swap_file(settings)) << "umask " << mask;
+		struct stat sb = file_stat();
+		EXPECT_EQ(sb.st_size, 3 * mib);
+		EXPECT_GE(sb.st_blocks * 512, 3 * mib) << "the file has holes";
+		EXPECT_EQ(sb.st_mode & 07777, 0600u) << "umask " << mask;
+		EXPECT_TRUE(all_zero(host.swap_file));
+	}
+}
+
+TEST_F(BackingFile, IsAFreshFileThatOldDescriptorsCannotRead)
+{
+	write_file(host.swap_file, "earlier contents");
+	chmod(host.swap_file.c_str(), 0644);
+	int old_fd = open(host.swap_file.c_str(), O_RDONLY);
+	ASSERT_GE(old_fd, 0);
+	struct stat before;
+	fstat(old_fd, &before);
+
+	settings.current_size = 1;
+	ASSERT_TRUE(fill_swap_file(settings));
+	struct stat after = file_stat();
+	EXPECT_NE(after.st_ino, before.st_ino);
+	EXPECT_EQ(after.st_mode & 07777, 0600u);
+	char buf[16] = {};
+	EXPECT_EQ(pread(old_fd, buf, 7, 0), 7);
+	EXPECT_STREQ(buf, "earlier");
+	close(old_fd);
+}
+
+TEST_F(BackingFile, NothingIsWrittenForNoSizeOrNoRoom)
+{
+	for (std::int32_t size : {0, -4, INT32_MAX}) {
+		settings.current_size = size;
+		EXPECT_FALSE(fill_swap_file(settings)) << size;
+		EXPECT_FALSE(exists(host.swap_file)) << size;
+	}
+}
+
+/* A file system that fills up half way: the partial file goes. */
+TEST_F(BackingFile, AWriteErrorLeavesNoFile)
+{
+	pid_t pid = fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		struct rlimit limit = { mib, mib };
+		signal(SIGXFSZ, SIG_IGN);
+		setrlimit(RLIMIT_FSIZE, &limit);
+		settings.current_size = 4;
+		_exit(fill_swap_file(settings) ? 1 : 0);
+	}
+	int status;
+	waitpid(pid, &status, 0);
+	EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+	    << "a short file was reported as written";
+	EXPECT_FALSE(exists(host.swap_file));
+}
+
+TEST_F(BackingFile, DirectoryIsCreatedOneLevelDeep)
+{
+	settings.swap_file = host.path("new/swap0");
+	EXPECT_TRUE(prepare_swap_directory(settings));
+	struct stat sb;
+	ASSERT_EQ(stat(host.path("new").c_str(), &sb), 0);
+	EXPECT_EQ(sb.st_mode & 07777, 0755u);
+	EXPECT_FALSE(prepare_swap_directory(settings)) << "already there";
+
+	settings.swap_file = host.path("a/b/swap0");
+	EXPECT_FALSE(prepare_swap_directory(settings));
+	EXPECT_FALSE(exists(host.path("a")));
+
+	for (const char *path : {"/swap0", "swap0", ""}) {
+		settings.swap_file = path;
+		EXPECT_FALSE(prepare_swap_directory(settings)) << path;
+	}
+}
+
+}

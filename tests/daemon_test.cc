@@ -1,0 +1,91 @@
+/*
+ * The real morvend binary against the simulated host: what it runs, when
+ * it stops, what it leaves behind.
+ */
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include "tests/testbed.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct Running : ::testing::Test {
+	SimHost host;
+	std::string config = host.path("morvend.conf");
+
+	/* Small sizes and a one-second cycle, swap file in the host's tree. */
+	void configure(const std::string &extra = "") {
+		write_file(config, "SWAP_FILE " + host.swap_file + "\n"
+		    "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\n"
+		    "WAIT_TIME 1\n" + extra);
+	}
+	bool has_command_prefix(const std::string &prefix) const {
+		for (auto &line : host.commands())
+			if (line.rfind(prefix, 0) == 0)
+				return true;
+		return false;
+	}
+	std::size_t active_units() const {
+		std::size_t n = 0;
+		for (auto &unit : host.units())
+			n += unit.find(" swap ") != std::string::npos;
+		return n;
+	}
+};
+
+TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
+{
+	configure();
+	host.ctl({"set", "foreign_total", "100"});
+	host.ctl({"set", "used", "40"});	/* 60 free: below the floor */
+	Daemon daemon(host, {"-c", config});
+
+	ASSERT_TRUE(eventually([&] { return active_units() == 1; }));
+	ASSERT_TRUE(eventually([&] { return host.probes() >= 4; }));
+	EXPECT_EQ(host.commands().size(), 2u) << "64 free is not below 64";
+
+	host.ctl({"set", "used", "0"});		/* 104 free: not above 128 */
+	int probes = host.probes();
+	ASSERT_TRUE(eventually([&] { return host.probes() >= probes + 4; }));
+	EXPECT_EQ(host.commands().size(), 2u);
+
+	host.ctl({"set", "foreign_total", "200"});	/* 204 free */
+	ASSERT_TRUE(eventually([&] { return host.units().empty(); }));
+	EXPECT_FALSE(exists(host.swap_file));
+
+	daemon.signal(SIGTERM);
+	EXPECT_EQ(daemon.wait_exit(), 0);
+	EXPECT_EQ(daemon.output(), "");
+}
+
+class StopSignal : public Running,
+		   public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignal, DuringTheWaitReleasesEverythingAndExitsZero)
+{
+	configure("WAIT_TIME 60\n");
+	Daemon daemon(host, {"-c", config});
+
+	ASSERT_TRUE(eventually([&] { return active_units() == 1; }));
+	usleep(300 * 1000);	/* into the wait */
+	int probes = host.probes();
+	std::string unit = host.commands().back().substr(sizeof("swapon /dev/md") - 1);
+
+	daemon.signal(GetParam());
+	EXPECT_EQ(daemon.wait_exit(5), 0) << "the wait was not cut short";
+	EXPECT_EQ(host.probes(), probes) << "another cycle ran";
+	Lines commands = host.commands();
+	ASSERT_GE(commands.size(), 2u);
+	EXPECT_EQ(commands[commands.size() - 2], "swapoff /dev/md" + unit);
+	EXPECT_EQ(commands.back(), "mdconfig -d -u " + unit);
+	EXPECT_EQ(host.units(), Lines{});
+	EXPECT_FALSE(exists(host.swap_file));
+}
+
+INSTANTIATE_TEST_SUITE_P(TermAndInt, StopSignal,
+    ::testing::Values(SIGTERM, SIGINT));
+
+}

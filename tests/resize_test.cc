@@ -1,0 +1,263 @@
+/*
+ * Resizing the daemon's device on the simulated host, in process: the
+ * commands that really run, the units they leave, the file on disk.
+ */
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdlib>
+
+#include "swap/swap_device.h"
+#include "tests/testbed.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct Resize : ::testing::Test {
+	SimHost host;
+	Settings settings;
+
+	Resize()
+	{
+		host.enter();
+		settings.swap_file = host.swap_file;
+		settings.delta_size = 4;
+		std::srand(1);
+	}
+
+	std::string attach(int unit) const {
+		return "mdconfig -a -t vnode -f " + host.swap_file + " -u " +
+		    std::to_string(unit);
+	}
+	std::string unit_line(int unit, int mib) const {
+		return "md" + std::to_string(unit) + " " +
+		    std::to_string(mib * 1048576) + " swap " + host.swap_file;
+	}
+	std::string swap_file_line(int mib) const {
+		return host.swap_file + " " + std::to_string(mib);
+	}
+	/* Path and size in MiB of the file at swap_file, or "". */
+	std::string swap_file_state() const {
+		struct stat sb;
+		if (stat(host.swap_file.c_str(), &sb) != 0)
+			return "";
+		return host.swap_file + " " + std::to_string(sb.st_size >> 20);
+	}
+};
+
+std::string
+on(int unit)
+{
+	return "swapon /dev/md" + std::to_string(unit);
+}
+
+std::string
+off(int unit)
+{
+	return "swapoff /dev/md" + std::to_string(unit);
+}
+
+std::string
+detach(int unit)
+{
+	return "mdconfig -d -u " + std::to_string(unit);
+}
+
+TEST_F(Resize, FirstGrowthAttachesAndActivates)
+{
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	int unit = settings.md_unit;
+	EXPECT_GE(unit, 0);
+	EXPECT_EQ(settings.current_size, 4);
+	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit)}));
+	EXPECT_EQ(host.units(), (Lines{unit_line(unit, 4)}));
+	EXPECT_EQ(swap_file_state(), swap_file_line(4));
+}
+
+TEST_F(Resize, NewDeviceServesBeforeTheOldOneIsRetired)
+{
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	int old_unit = settings.md_unit;
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	int new_unit = settings.md_unit;
+
+	EXPECT_EQ(host.commands(), (Lines{attach(old_unit), on(old_unit),
+	    attach(new_unit), on(new_unit), off(old_unit), detach(old_unit)}));
+	EXPECT_EQ(settings.current_size, 8);
+	EXPECT_EQ(host.units(), (Lines{unit_line(new_unit, 8)}));
+	EXPECT_EQ(swap_file_state(), swap_file_line(8));
+
+	ASSERT_TRUE(resize_swap(settings, SHRINK));
+	EXPECT_EQ(settings.current_size, 4);
+	EXPECT_EQ(host.units(), (Lines{unit_line(settings.md_unit, 4)}));
+	EXPECT_EQ(swap_file_state(), swap_file_line(4));
+}
+
+TEST_F(Resize, ShrinkingToNothingWritesNoFile)
+{
+	settings.delta_size = 6;
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	int unit = settings.md_unit;
+	settings.delta_size = 8;	/* more than we own */
+	ASSERT_TRUE(resize_swap(settings, SHRINK));
+
+	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit), off(unit),
+	    detach(unit)}));
+	EXPECT_EQ(settings.current_size, 0);
+	EXPECT_EQ(settings.md_unit, -1);
+	EXPECT_EQ(host.units(), Lines{});
+	EXPECT_EQ(swap_file_state(), "");
+}
+
+TEST_F(Resize, GrowthStaysWithinMaxSizeAndThirtyTwoBits)
+{
+	struct {
+		std::int32_t current, delta, max;
+		bool allowed;
+	} rows[] = {
+		{ 4, 4, 0, true },	/* no bound */
+		{ 4, 4, 8, true },	/* lands exactly on it */
+		{ 4, 4, 7, false },
+		{ 0, 4, -1, false },	/* a negative bound refuses all */
+		{ INT32_MAX - 2, 4, 0, false },
+	};
+	for (auto &row : rows) {
+		SimHost fresh;
+		fresh.enter();
+		settings = Settings{};
+		settings.swap_file = fresh.swap_file;
+		settings.current_size = row.current;
+		settings.delta_size = row.delta;
+		settings.max_size = row.max;
+		write_file(fresh.swap_file, "left by an earlier run");
+
+		EXPECT_EQ(resize_swap(settings, GROW), row.allowed)
+		    << row.current << "+" << row.delta << " max " << row.max;
+		if (!row.allowed) {
+			EXPECT_EQ(settings.current_size, row.current);
+			EXPECT_EQ(fresh.commands(), Lines{});
+			EXPECT_EQ(read_file(fresh.swap_file),
+			    "left by an earlier run");
+		}
+	}
+}
+
+TEST_F(Resize, AttachDrawsAnotherUnitWhenOneIsRefused)
+{
+	host.ctl({"fail", "attach", "9"});
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	Lines commands = host.commands();
+	ASSERT_EQ(commands.size(), 11u);
+	EXPECT_EQ(commands[9], attach(settings.md_unit));
+	EXPECT_EQ(commands[10], on(settings.md_unit));
+
+	/* A unit that other software holds is met the same way. */
+	std::srand(7);
+	int taken = std::rand();
+	std::srand(7);
+	host.ctl({"take", std::to_string(taken)});
+	settings = Settings{};
+	settings.swap_file = host.swap_file;
+	settings.delta_size = 4;
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	EXPECT_NE(settings.md_unit, taken);
+}
+
+/*
+ * Faults while a device is in service: the old device keeps serving, the
+ * record still names it, and nothing new is left behind.
+ */
+TEST_F(Resize, AFailedReplacementKeepsTheOldDevice)
+{
+	struct {
+		const char *what;
+		std::vector<Lines> faults;
+		Direction direction;
+	} rows[] = {
+		{ "attach fails ten times", { {"fail", "attach", "10"} }, GROW },
+		{ "swapon fails", { {"fail", "swapon", "1"} }, GROW },
+		{ "swapoff refuses the old device", {
+		    {"set", "used", "7"}, {"set", "free_ram", "0"} }, SHRINK },
+	};
+	for (auto &row : rows) {
+		SimHost fresh;
+		fresh.enter();
+		settings = Settings{};
+		settings.swap_file = fresh.swap_file;
+		settings.delta_size = 4;
+		ASSERT_TRUE(resize_swap(settings, GROW));
+		ASSERT_TRUE(resize_swap(settings, GROW));
+		int unit = settings.md_unit;
+		for (auto &fault : row.faults)
+			fresh.ctl(fault);
+
+		EXPECT_FALSE(resize_swap(settings, row.direction)) << row.what;
+		EXPECT_EQ(settings.md_unit, unit) << row.what;
+		EXPECT_EQ(settings.current_size, 8) << row.what;
+		EXPECT_EQ(fresh.units(), (Lines{"md" + std::to_string(unit) +
+		    " " + std::to_string(8 << 20) + " swap " +
+		    fresh.swap_file})) << row.what;
+		EXPECT_FALSE(exists(fresh.swap_file)) << row.what;
+	}
+}
+
+TEST_F(Resize, SwapFileIsOneShellWordThatRunsNothing)
+{
+	const std::string dir = host.path("it's a \"dir\"; $(touch pwned) `x`");
+	ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+	settings.swap_file = dir + "/swap0";
+
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	EXPECT_EQ(host.units(), (Lines{"md" + std::to_string(settings.md_unit) +
+	    " " + std::to_string(4 << 20) + " swap " + settings.swap_file}));
+	EXPECT_FALSE(exists("pwned"));
+	EXPECT_FALSE(exists(host.path("pwned")));
+}
+
+TEST_F(Resize, ACommandLineTooLongForTheShellIsNotRun)
+{
+	std::string dir = host.path(std::string(200, 'd'));
+	for (int level = 0; level < 4; level++) {
+		ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+		dir += "/" + std::string(200, 'd');
+	}
+	ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+	settings.swap_file = dir + "/swap0";
+
+	EXPECT_FALSE(resize_swap(settings, GROW));
+	EXPECT_EQ(host.commands(), Lines{});
+	EXPECT_EQ(settings.current_size, 0);
+	EXPECT_FALSE(exists(settings.swap_file));
+}
+
+TEST_F(Resize, ReleaseRetiresTheDeviceAndRemovesTheName)
+{
+	ASSERT_TRUE(resize_swap(settings, GROW));
+	int unit = settings.md_unit;
+	release_swap(settings);
+	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit), off(unit),
+	    detach(unit)}));
+	EXPECT_EQ(host.units(), Lines{});
+	EXPECT_FALSE(exists(host.swap_file));
+}
+
+TEST_F(Resize, ProbesReadTheFieldsOrFallBack)
+{
+	host.ctl({"set", "foreign_total", "512"});
+	host.ctl({"set", "used", "100"});
+	EXPECT_EQ(probe_swap_total(), 512);
+	EXPECT_EQ(probe_swap_used(), 100);
+
+	host.ctl({"swapctl-prints", "Total: lots of swap\n"});
+	EXPECT_EQ(probe_swap_total(), 0);
+	host.ctl({"swapctl-prints", ""});
+	EXPECT_EQ(probe_swap_used(), 0);
+	host.ctl({"swapctl-prints", "Total: 99999999999 -7\n"});
+	EXPECT_EQ(probe_swap_total(), 0) << "beyond 32 bits reads as no number";
+	EXPECT_EQ(probe_swap_used(), -7);
+}
+
+}

@@ -1,0 +1,254 @@
+#include "tests/testbed.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "swap/shell.h"
+
+extern char **environ;
+
+namespace {
+
+std::vector<std::string>
+lines_of(const std::string &text)
+{
+	std::vector<std::string> lines;
+	std::istringstream in(text);
+
+	for (std::string line; std::getline(in, line);)
+		lines.push_back(line);
+	return lines;
+}
+
+std::string
+run_capture(const std::string &command)
+{
+	std::string out;
+	char chunk[4096];
+	FILE *pipe = popen(command.c_str(), "r");
+
+	if (pipe == nullptr)
+		throw std::runtime_error("cannot run " + command);
+	for (std::size_t n; (n = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0;)
+		out.append(chunk, n);
+	if (pclose(pipe) != 0)
+		throw std::runtime_error("failed: " + command + "\n" + out);
+	return out;
+}
+
+}
+
+void
+write_file(const std::string &path, const std::string &text)
+{
+	std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string
+read_file(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	std::ostringstream text;
+
+	text << in.rdbuf();
+	return text.str();
+}
+
+bool
+exists(const std::string &path)
+{
+	struct stat sb;
+
+	return lstat(path.c_str(), &sb) == 0;
+}
+
+bool
+eventually(const std::function<bool()> &condition, double seconds)
+{
+	auto deadline = std::chrono::steady_clock::now() +
+	    std::chrono::duration<double>(seconds);
+
+	while (!condition()) {
+		if (std::chrono::steady_clock::now() > deadline)
+			return false;
+		std::this_thread::sleep_for(std::chrono::milliseconds(20));
+	}
+	return true;
+}
+
+SimHost::SimHost()
+{
+	char templ[] = "/tmp/morvend-test.XXXXXX";
+
+	if (mkdtemp(templ) == nullptr)
+		throw std::runtime_error("mkdtemp");
+	root_ = templ;
+	state = path("host");
+	swap_file = path("swap/swap0");
+	std::filesystem::create_directory(path("swap"));
+	ctl({"init"});
+}
+
+SimHost::~SimHost()
+{
+	if (entered_) {
+		setenv("PATH", saved_path_.c_str(), 1);
+		unsetenv("SIMHOST_STATE");
+	}
+	std::error_code ignored;
+	std::filesystem::remove_all(root_, ignored);
+}
+
+std::string
+SimHost::path(const std::string &name) const
+{
+	return root_ + "/" + name;
+}
+
+void
+SimHost::ctl(const std::vector<std::string> &words) const
+{
+	std::string command = "SIMHOST_STATE=" + shell_quote(state) + " " +
+	    SIMHOST_DIR "/simctl";
+
+	for (const auto &word : words)
+		command += " " + shell_quote(word);
+	run_capture(command);
+}
+
+std::vector<std::string>
+SimHost::commands() const
+{
+	std::vector<std::string> commands;
+
+	for (auto &line : lines_of(read_file(state + "/log"))) {
+		if (line != "swapctl -s -m")
+			commands.push_back(line);
+	}
+	return commands;
+}
+
+int
+SimHost::probes() const
+{
+	int count = 0;
+
+	for (auto &line : lines_of(read_file(state + "/log")))
+		count += line == "swapctl -s -m";
+	return count;
+}
+
+std::vector<std::string>
+SimHost::units() const
+{
+	return lines_of(run_capture("SIMHOST_STATE=" + shell_quote(state) +
+	    " " SIMHOST_DIR "/simctl units"));
+}
+
+std::vector<std::string>
+SimHost::environment() const
+{
+	std::vector<std::string> env;
+
+	for (char **e = environ; *e != nullptr; e++) {
+		std::string var = *e;
+		if (var.rfind("PATH=", 0) != 0 &&
+		    var.rfind("SIMHOST_STATE=", 0) != 0)
+			env.push_back(var);
+	}
+	const char *path = getenv("PATH");
+	env.push_back(std::string("PATH=" SIMHOST_DIR "/bin:") +
+	    (path ? path : "/usr/bin:/bin"));
+	env.push_back("SIMHOST_STATE=" + state);
+	return env;
+}
+
+void
+SimHost::enter()
+{
+	const char *path = getenv("PATH");
+
+	saved_path_ = path ? path : "/usr/bin:/bin";
+	setenv("PATH", (SIMHOST_DIR "/bin:" + saved_path_).c_str(), 1);
+	setenv("SIMHOST_STATE", state.c_str(), 1);
+	entered_ = true;
+}
+
+Daemon::Daemon(const SimHost &host, const std::vector<std::string> &args,
+    const std::function<void()> &in_child)
+{
+	static int started;
+	std::vector<std::string> env = host.environment();
+	std::vector<char *> argv, envp;
+
+	out_path_ = host.path("daemon.out." + std::to_string(started++));
+	argv.push_back(const_cast<char *>(MORVEND_BIN));
+	for (auto &arg : args)
+		argv.push_back(const_cast<char *>(arg.c_str()));
+	argv.push_back(nullptr);
+	for (auto &var : env)
+		envp.push_back(var.data());
+	envp.push_back(nullptr);
+
+	pid = fork();
+	if (pid < 0)
+		throw std::runtime_error("fork");
+	if (pid == 0) {
+		int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+		    0644);
+		int null = open("/dev/null", O_RDONLY);
+		dup2(null, 0);
+		dup2(out, 1);
+		dup2(out, 2);
+		if (in_child)
+			in_child();
+		execve(argv[0], argv.data(), envp.data());
+		_exit(127);
+	}
+}
+
+Daemon::~Daemon()
+{
+	if (pid > 0) {
+		kill(pid, SIGKILL);
+		waitpid(pid, nullptr, 0);
+	}
+}
+
+void
+Daemon::signal(int signo) const
+{
+	kill(pid, signo);
+}
+
+int
+Daemon::wait_exit(double seconds)
+{
+	int status = 0;
+
+	bool exited = eventually([&] {
+		return waitpid(pid, &status, WNOHANG) == pid;
+	}, seconds);
+	if (!exited)
+		return -1;
+	pid = -1;
+	return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string
+Daemon::output() const
+{
+	return read_file(out_path_);
+}

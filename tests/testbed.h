@@ -1,0 +1,76 @@
+/*
+ * A simulated FreeBSD host in a temporary directory, and the real morvend
+ * binary run against it.  Both clean up after themselves, also when a test
+ * fails half way.
+ */
+#ifndef MORVEND_TESTS_TESTBED_H
+#define MORVEND_TESTS_TESTBED_H
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+
+class SimHost {
+public:
+	SimHost();
+	~SimHost();
+	SimHost(const SimHost &) = delete;
+	SimHost &operator=(const SimHost &) = delete;
+
+	/* A path inside the host's own temporary directory. */
+	std::string path(const std::string &name) const;
+	/* Runs simctl with these words (each one shell-quoted). */
+	void ctl(const std::vector<std::string> &words) const;
+	/* What the tools received, without the swapctl probes. */
+	std::vector<std::string> commands() const;
+	/* How many times swapctl was run. */
+	int probes() const;
+	/* "mdN SIZE swap|attached FILE" for each attached unit. */
+	std::vector<std::string> units() const;
+	/* Environment for a process that should see this host. */
+	std::vector<std::string> environment() const;
+	/* Makes this process's shell commands see the host until destruction. */
+	void enter();
+
+	std::string state;
+	std::string swap_file;
+
+private:
+	std::string root_;
+	std::string saved_path_;
+	bool entered_ = false;
+};
+
+/* The morvend binary, started with these arguments against a host. */
+class Daemon {
+public:
+	Daemon(const SimHost &host, const std::vector<std::string> &args,
+	    const std::function<void()> &in_child = nullptr);
+	~Daemon();
+	Daemon(const Daemon &) = delete;
+	Daemon &operator=(const Daemon &) = delete;
+
+	void signal(int signo) const;
+	/* Exit status, or -1 when it did not exit in time (it is killed then). */
+	int wait_exit(double seconds = 10);
+	std::string output() const;
+
+	pid_t pid = -1;
+
+private:
+	std::string out_path_;
+};
+
+/* Writes a file whole. */
+void write_file(const std::string &path, const std::string &text);
+std::string read_file(const std::string &path);
+bool exists(const std::string &path);
+
+/* Polls until the condition holds; false after the time is up. */
+bool eventually(const std::function<bool()> &condition, double seconds = 10);
+
+#endif
