@@ -1,0 +1,151 @@
+/* The configuration file, read from real files. */
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "tests/testbed.h"
+
+namespace {
+
+/* What a file sets; a field left out keeps its default. */
+struct Expect {
+	std::optional<std::string> swap_file = {};
+	std::optional<std::int32_t> grow_buffer = {}, reduce_buffer = {},
+	    delta_size = {}, wait_time = {}, max_size = {};
+};
+
+struct Row {
+	const char *what;
+	std::string text;
+	Expect expect;
+};
+
+Settings
+load(const SimHost &host, const std::string &text)
+{
+	Settings settings;
+	settings.config_file = host.path("morvend.conf");
+	write_file(settings.config_file, text);
+	bool has_swap_file = load_config(settings);
+	EXPECT_EQ(has_swap_file, !settings.swap_file.empty());
+	return settings;
+}
+
+void
+check(const Row &row, const Settings &s)
+{
+	const Settings d;
+	const Expect &e = row.expect;
+	EXPECT_EQ(s.swap_file, e.swap_file.value_or(d.swap_file)) << row.what;
+	EXPECT_EQ(s.grow_buffer, e.grow_buffer.value_or(d.grow_buffer)) << row.what;
+	EXPECT_EQ(s.reduce_buffer, e.reduce_buffer.value_or(d.reduce_buffer)) << row.what;
+	EXPECT_EQ(s.delta_size, e.delta_size.value_or(d.delta_size)) << row.what;
+	EXPECT_EQ(s.wait_time, e.wait_time.value_or(d.wait_time)) << row.what;
+	EXPECT_EQ(s.max_size, e.max_size.value_or(d.max_size)) << row.what;
+}
+
+TEST(Config, Separator)
+{
+	SimHost host;
+	const Row rows[] = {
+		{ "equals sign", "MAX_SIZE=768\n", {.max_size = 768} },
+		{ "blank", "MAX_SIZE 768\n", {.max_size = 768} },
+		{ "no separator: the 7 is one", "MAX_SIZE768\n", {.max_size = 68} },
+		{ "blank, equals sign", "GROW_BUFFER = 512\n", {} },
+		{ "equals sign, blank", "GROW_BUFFER= 512\n", {.grow_buffer = 512} },
+		{ "path keeps all after one character",
+		  "SWAP_FILE = /s/w\n", {.swap_file = "= /s/w"} },
+		{ "a letter as separator", "SWAP_FILEx/s/w\n", {.swap_file = "/s/w"} },
+		{ "tab", "WAIT_TIME\t9\n", {.wait_time = 9} },
+	};
+	for (const Row &row : rows)
+		check(row, load(host, row.text));
+}
+
+TEST(Config, KeysAndValues)
+{
+	SimHost host;
+	const Row rows[] = {
+		{ "every key", "SWAP_FILE /a b\nGROW_BUFFER 1\nREDUCE_BUFFER 2\n"
+		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\n",
+		  {"/a b", 1, 2, 3, 4, 5} },
+		{ "lower case and indented keys are comments",
+		  "max_size 5\n MAX_SIZE 5\n# MAX_SIZE 5\n\n", {} },
+		{ "prefix match", "DELTA_SIZES8\nREDUCE_BUFFERING 9\n",
+		  {.delta_size = 8} },
+		{ "last converting value wins",
+		  "WAIT_TIME 3\nWAIT_TIME x\nSWAP_FILE /a\nSWAP_FILE /b\n",
+		  {.swap_file = "/b", .wait_time = 3} },
+		{ "signs and carriage returns",
+		  "DELTA_SIZE -5\r\nMAX_SIZE +7\r\nSWAP_FILE /x\r\n",
+		  {.swap_file = "/x\r", .delta_size = -5, .max_size = 7} },
+		{ "beyond 32 bits does not convert",
+		  "MAX_SIZE 2147483648\nGROW_BUFFER -2147483649\n"
+		  "WAIT_TIME 2147483647\n", {.wait_time = INT32_MAX} },
+		{ "a bare key at the end without newline",
+		  "SWAP_FILE /a/much/longer/path/than/the/last/line\n"
+		  "WAIT_TIME 7\nWAIT_TIME", {.swap_file = "/a/much/longer/path/"
+		  "than/the/last/line", .wait_time = 7} },
+		{ "a bare SWAP_FILE at the end without newline",
+		  "SWAP_FILE /a/much/longer/path\nSWAP_FILE", {.swap_file = ""} },
+		{ "NUL ends the line's text", std::string("MAX_SIZE 1\0 9\nWAIT_TIME 2\n", 25),
+		  {.wait_time = 2, .max_size = 1} },
+		{ "empty file", "", {} },
+	};
+	for (const Row &row : rows)
+		check(row, load(host, row.text));
+}
+
+/* Lines are read in pieces of 255 bytes; the rest is a line of its own. */
+TEST(Config, LongLines)
+{
+	SimHost host;
+	const std::string p245(245, 'p');
+	const Row rows[] = {
+		{ "255 characters keep the whole path",
+		  "SWAP_FILE " + p245 + "\n", {.swap_file = p245} },
+		{ "256 characters lose one",
+		  "SWAP_FILE " + p245 + "q\n", {.swap_file = p245} },
+		{ "the rest of a long line can set a key",
+		  "SWAP_FILE " + p245 + "MAX_SIZE 9\n", {.swap_file = p245, .max_size = 9} },
+		{ "a long comment line",
+		  std::string(255, '#') + "WAIT_TIME 6\n" + std::string(3000, 'x') +
+		  "\nDELTA_SIZE 1\n", {.delta_size = 1, .wait_time = 6} },
+	};
+	for (const Row &row : rows)
+		check(row, load(host, row.text));
+}
+
+/* The shipped sample spells out every default, and the reader agrees. */
+TEST(Config, SampleSetsEveryKeyToItsDefault)
+{
+	Settings settings;
+	settings.config_file = SAMPLE_CONFIG;
+	settings.swap_file.clear();
+	settings.grow_buffer = settings.reduce_buffer = settings.delta_size =
+	    settings.wait_time = settings.max_size = -99;
+
+	ASSERT_TRUE(load_config(settings));
+	check({"sample", "", {}}, settings);
+}
+
+TEST(Config, UnreadableFilesLeaveTheDefaults)
+{
+	SimHost host;
+	const struct {
+		std::string path;
+		bool opened;
+	} rows[] = {
+		{ host.path("missing"), false },
+		{ "", false },
+		{ host.path("swap"), true },	/* a directory: nothing to read */
+	};
+	for (auto &row : rows) {
+		Settings settings;
+		settings.config_file = row.path;
+		EXPECT_EQ(load_config(settings), row.opened) << row.path;
+		check({row.path.c_str(), "", {}}, settings);
+	}
+}
+
+}

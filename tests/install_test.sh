@@ -1,0 +1,28 @@
+#!/bin/sh
+# cmake --install into a temporary prefix lays out the FreeBSD files, and
+# the manual pages pass mandoc's lint.  usage: install_test.sh BUILD_DIR
+set -eu
+build=$1
+dest=$(mktemp -d /tmp/morvend-install.XXXXXX)
+trap 'rm -rf "$dest"' EXIT
+
+cmake --install "$build" --prefix "$dest" >/dev/null
+got=$(cd "$dest" && find . -type f | sort)
+expected="./etc/morvend.conf.sample
+./etc/rc.d/morvend
+./man/man5/morvend.conf.5
+./man/man8/morvend.8
+./sbin/morvend"
+if [ "$got" != "$expected" ]; then
+	printf 'FAIL layout\n--- expected\n%s\n--- got\n%s\n' "$expected" "$got"
+	exit 1
+fi
+[ -x "$dest/sbin/morvend" ] && [ -x "$dest/etc/rc.d/morvend" ]
+"$dest/sbin/morvend" -v | grep -qx 'Morvend -- version 0.4'
+
+# Style notes about FreeBSD manuals missing on this host are not faults.
+lint=$(mandoc -T lint -W warning "$dest/man/man8/morvend.8" "$dest/man/man5/morvend.conf.5" 2>&1) || true
+if [ -n "$lint" ]; then
+	printf 'FAIL mandoc lint\n%s\n' "$lint"
+	exit 1
+fi

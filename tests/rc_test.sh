@@ -1,0 +1,45 @@
+#!/bin/sh
+# The rc.d script, sourced with a stand-in rc.subr that records what the
+# script gives it.  usage: rc_test.sh BUILD_DIR SOURCE_DIR PREFIX
+set -eu
+build=$1 source=$2 prefix=$3
+work=$(mktemp -d /tmp/morvend-rc.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failed=0
+
+script="$build/rc.d/morvend"
+grep -q '^# PROVIDE: morvend$' "$script"
+grep -q '^# KEYWORD: shutdown$' "$script" || { echo "not stopped at shutdown"; failed=1; }
+sed "s|^\. /etc/rc.subr$|. $source/tests/rc/rc.subr|" "$script" >"$work/morvend"
+grep -q "tests/rc/rc.subr" "$work/morvend"
+
+check() {	# what, expected output, rc.conf
+	printf '%s' "$3" >"$work/rc.conf"
+	got=$(RC_CONF="$work/rc.conf" sh "$work/morvend" start)
+	if [ "$got" != "$2" ]; then
+		printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$2" "$got"
+		failed=1
+	fi
+}
+
+check "defaults" "argument=start
+name=morvend
+desc=Keep a cushion of free swap
+rcvar=morvend_enable=NO
+command=$prefix/sbin/morvend
+pidfile=/var/run/morvend.pid
+command_args=-d -p -c $prefix/etc/morvend.conf
+oomprotect=YES" ""
+
+check "rc.conf settings" "argument=start
+name=morvend
+desc=Keep a cushion of free swap
+rcvar=morvend_enable=YES
+command=$prefix/sbin/morvend
+pidfile=/var/run/morvend.pid
+command_args=-d -p -c /etc/alt.conf
+oomprotect=ALL" 'morvend_enable="YES"
+morvend_config="/etc/alt.conf"
+morvend_oomprotect="ALL"
+'
+exit $failed
