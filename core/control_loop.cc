@@ -47,11 +47,16 @@ void
 control_loop(Settings &settings)
 {
 	while (running) {
-		std::int64_t total = probe_swap_total();
-		std::int64_t used = probe_swap_used();
+		if (!settings.stale_devices.empty())
+			retire_stale_devices(settings);
 
-		if (auto direction = choose_resize(total - used, settings))
-			resize_swap(settings, *direction);
+		auto total = probe_swap_total();
+		auto used = probe_swap_used();
+		if (total && used) {
+			std::int64_t free_swap = std::int64_t{*total} - *used;
+			if (auto direction = choose_resize(free_swap, settings))
+				resize_swap(settings, *direction);
+		}
 
 		/* A stop signal cuts the pause short; sleep(0) would spin. */
 		sleep(settings.wait_time > 0 ? settings.wait_time : 1);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 /* Paths fixed at build time; the install prefix decides the first two. */
 #ifndef MORVEND_CONFIG_FILE
@@ -28,6 +29,15 @@ inline constexpr const char *morvend_version = "0.4";
 
 /* The two directions of a resize. */
 enum Direction { GROW = 1, SHRINK = 2 };
+
+/*
+ * A device of ours that is no longer in use but could not be retired yet:
+ * still active as swap, or deactivated but still attached.
+ */
+struct StaleDevice {
+	int	unit;
+	bool	in_service;
+};
 
 /*
  * Sizes count MiB, wait_time counts seconds.  An empty path stands for a
@@ -47,6 +57,7 @@ struct Settings {
 	std::int32_t	wait_time = 5;
 	int		write_pid = 0;
 	std::int32_t	max_size = 0;		/* 0: no bound */
+	std::vector<StaleDevice> stale_devices;	/* retried each cycle */
 };
 
 void settings_destroy(Settings *settings);

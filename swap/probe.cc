@@ -2,13 +2,13 @@
 #include "swap/shell.h"
 #include "swap/swap_device.h"
 
-std::int32_t
+std::optional<std::int32_t>
 probe_swap_total()
 {
 	return read_number(total_swap_command);
 }
 
-std::int32_t
+std::optional<std::int32_t>
 probe_swap_used()
 {
 	return read_number(used_swap_command);

@@ -5,11 +5,15 @@
  */
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 
 #include "swap/swap_device.h"
 
 namespace {
+
+/* At stop, how long a refused swapoff is retried: seconds. */
+constexpr int release_attempts = 10;
 
 void
 remove_swap_file_name(const Settings &settings)
@@ -18,18 +22,39 @@ remove_swap_file_name(const Settings &settings)
 		unlink(settings.swap_file.c_str());
 }
 
+bool
+retire_stale(StaleDevice &device)
+{
+	if (device.in_service && deactivate_device(device.unit))
+		device.in_service = false;
+	return !device.in_service && detach_device(device.unit);
+}
+
+/*
+ * Retires a device we no longer use.  What does not go through now is
+ * remembered and retried, so no device of ours is ever lost track of.
+ */
+void
+give_up_device(Settings &settings, int unit, bool in_service)
+{
+	StaleDevice device = { unit, in_service };
+
+	if (!retire_stale(device))
+		settings.stale_devices.push_back(device);
+}
+
 /*
  * Writes, attaches and activates a device of current_size MiB.  Whatever
  * did not come up is taken away again; returns the unit or -1.
  */
 int
-bring_up_device(const Settings &settings)
+bring_up_device(Settings &settings)
 {
 	if (!fill_swap_file(settings))
 		return -1;
 	int unit = attach_swap_device(settings);
 	if (unit >= 0 && !activate_device(unit)) {
-		detach_device(unit);
+		give_up_device(settings, unit, false);
 		unit = -1;
 	}
 	if (unit < 0)
@@ -37,6 +62,13 @@ bring_up_device(const Settings &settings)
 	return unit;
 }
 
+}
+
+bool
+retire_stale_devices(Settings &settings)
+{
+	std::erase_if(settings.stale_devices, retire_stale);
+	return settings.stale_devices.empty();
 }
 
 bool
@@ -71,13 +103,13 @@ resize_swap(Settings &settings, Direction direction)
 		if (!deactivate_device(settings.md_unit)) {
 			/* The old device still serves; the new one goes. */
 			if (new_unit >= 0) {
-				retire_device(new_unit);
+				give_up_device(settings, new_unit, true);
 				remove_swap_file_name(settings);
 			}
 			settings.current_size = old_size;
 			return false;
 		}
-		detach_device(settings.md_unit);
+		give_up_device(settings, settings.md_unit, false);
 	}
 
 	settings.current_size = new_size;
@@ -86,9 +118,15 @@ resize_swap(Settings &settings, Direction direction)
 }
 
 void
-release_swap(const Settings &settings)
+release_swap(Settings &settings)
 {
 	remove_swap_file_name(settings);
-	if (settings.md_unit >= 0)
-		retire_device(settings.md_unit);
+	if (settings.md_unit >= 0) {
+		settings.stale_devices.push_back({ settings.md_unit, true });
+		settings.md_unit = -1;
+		settings.current_size = 0;
+	}
+	for (int attempt = 1; !retire_stale_devices(settings) &&
+	    attempt < release_attempts; attempt++)
+		sleep(1);
 }

@@ -71,15 +71,13 @@ run_command(const std::string &command)
 	return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-std::int32_t
+std::optional<std::int32_t>
 read_number(const char *command)
 {
 	char line[512];
 	Pipe pipe(popen(command, "r"));
 
-	if (!pipe)
-		return -1;
-	if (std::fgets(line, sizeof(line), pipe.get()) == nullptr)
-		return 0;
-	return scan_int(line).value_or(0);
+	if (!pipe || std::fgets(line, sizeof(line), pipe.get()) == nullptr)
+		return std::nullopt;
+	return scan_int(line);
 }

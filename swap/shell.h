@@ -6,6 +6,7 @@
 #define MORVEND_SWAP_SHELL_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,10 +27,7 @@ std::string detach_command(int unit);
 /* True when the command line ran and exited with status 0. */
 bool run_command(const std::string &command);
 
-/*
- * The first line of a probe's output as a number: -1 when the pipeline
- * cannot start, 0 when it prints no number.
- */
-std::int32_t read_number(const char *command);
+/* The number on the first line of a command's output, if there is one. */
+std::optional<std::int32_t> read_number(const char *command);
 
 #endif

@@ -7,12 +7,16 @@
 #define MORVEND_SWAP_SWAP_DEVICE_H
 
 #include <cstdint>
+#include <optional>
 
 #include "core/settings.h"
 
-/* Swap readings in MiB: -1 when the probe cannot start, 0 when it says nothing. */
-std::int32_t probe_swap_total();
-std::int32_t probe_swap_used();
+/*
+ * Swap readings in MiB.  Nothing when swapctl could not be run or printed
+ * no number: a broken probe must not read as a machine out of swap.
+ */
+std::optional<std::int32_t> probe_swap_total();
+std::optional<std::int32_t> probe_swap_used();
 
 /* Creates the swap file's directory, one level, mode 0755. */
 bool prepare_swap_directory(const Settings &settings);
@@ -41,7 +45,16 @@ bool retire_device(int unit);
  */
 bool resize_swap(Settings &settings, Direction direction);
 
-/* At stop: removes the swap file's name and retires the device. */
-void release_swap(const Settings &settings);
+/*
+ * Retires the devices that could not be retired when they were given up;
+ * true when none is left.
+ */
+bool retire_stale_devices(Settings &settings);
+
+/*
+ * At stop: removes the swap file's name and retires the device, retrying
+ * for a while a swapoff that is refused for want of memory.
+ */
+void release_swap(Settings &settings);
 
 #endif

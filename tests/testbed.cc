@@ -123,8 +123,10 @@ SimHost::ctl(const std::vector<std::string> &words) const
 	std::string command = "SIMHOST_STATE=" + shell_quote(state) + " " +
 	    SIMHOST_DIR "/simctl";
 
-	for (const auto &word : words)
-		command += " " + shell_quote(word);
+	for (const auto &word : words) {
+		command += ' ';
+		command += shell_quote(word);
+	}
 	run_capture(command);
 }
 
@@ -194,6 +196,13 @@ Daemon::Daemon(const SimHost &host, const std::vector<std::string> &args,
 	std::vector<char *> argv, envp;
 
 	out_path_ = host.path("daemon.out." + std::to_string(started++));
+	/* A checker to run the daemon under, such as valgrind. */
+	std::istringstream wrapper(getenv("MORVEND_TEST_WRAPPER") ?
+	    getenv("MORVEND_TEST_WRAPPER") : "");
+	for (std::string word; wrapper >> word;)
+		words_.push_back(word);
+	for (auto &word : words_)
+		argv.push_back(word.data());
 	argv.push_back(const_cast<char *>(MORVEND_BIN));
 	for (auto &arg : args)
 		argv.push_back(const_cast<char *>(arg.c_str()));
@@ -214,7 +223,7 @@ Daemon::Daemon(const SimHost &host, const std::vector<std::string> &args,
 		dup2(out, 2);
 		if (in_child)
 			in_child();
-		execve(argv[0], argv.data(), envp.data());
+		execvpe(argv[0], argv.data(), envp.data());
 		_exit(127);
 	}
 }
@@ -231,6 +240,17 @@ void
 Daemon::signal(int signo) const
 {
 	kill(pid, signo);
+}
+
+bool
+Daemon::running()
+{
+	siginfo_t info = {};
+
+	/* Looks without reaping, so wait_exit still gets the status. */
+	return pid > 0 &&
+	    waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+	    info.si_pid == 0;
 }
 
 int

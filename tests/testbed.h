@@ -55,6 +55,8 @@ public:
 	Daemon &operator=(const Daemon &) = delete;
 
 	void signal(int signo) const;
+	/* Still running: not exited, not a zombie. */
+	bool running();
 	/* Exit status, or -1 when it did not exit in time (it is killed then). */
 	int wait_exit(double seconds = 10);
 	std::string output() const;
@@ -63,6 +65,7 @@ public:
 
 private:
 	std::string out_path_;
+	std::vector<std::string> words_;
 };
 
 /* Writes a file whole. */
