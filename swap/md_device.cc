@@ -46,7 +46,9 @@ detach_device(int unit)
 
 /* A device still in use as swap must not be torn out. */
 bool
-retire_device(int unit)
+retire_device(StaleDevice &device)
 {
-	return deactivate_device(unit) && detach_device(unit);
+	if (device.in_service && deactivate_device(device.unit))
+		device.in_service = false;
+	return !device.in_service && detach_device(device.unit);
 }

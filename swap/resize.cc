@@ -22,14 +22,6 @@ remove_swap_file_name(const Settings &settings)
 		unlink(settings.swap_file.c_str());
 }
 
-bool
-retire_stale(StaleDevice &device)
-{
-	if (device.in_service && deactivate_device(device.unit))
-		device.in_service = false;
-	return !device.in_service && detach_device(device.unit);
-}
-
 /*
  * Retires a device we no longer use.  What does not go through now is
  * remembered and retried, so no device of ours is ever lost track of.
@@ -39,7 +31,7 @@ give_up_device(Settings &settings, int unit, bool in_service)
 {
 	StaleDevice device = { unit, in_service };
 
-	if (!retire_stale(device))
+	if (!retire_device(device))
 		settings.stale_devices.push_back(device);
 }
 
@@ -67,7 +59,7 @@ bring_up_device(Settings &settings)
 bool
 retire_stale_devices(Settings &settings)
 {
-	std::erase_if(settings.stale_devices, retire_stale);
+	std::erase_if(settings.stale_devices, retire_device);
 	return settings.stale_devices.empty();
 }
 

@@ -35,8 +35,11 @@ bool activate_device(int unit);
 bool deactivate_device(int unit);
 bool detach_device(int unit);
 
-/* Deactivates, then detaches once the device no longer serves as swap. */
-bool retire_device(int unit);
+/*
+ * Deactivates a device if it still serves, then detaches it: true when it
+ * is gone, else the record says how far it got.
+ */
+bool retire_device(StaleDevice &device);
 
 /*
  * Replaces the daemon's device by one delta_size larger or smaller.  The

@@ -86,15 +86,12 @@ struct Background : ::testing::Test {
 	SimHost host;
 	std::string run_dir = host.path("run");
 	std::string pid_file = run_dir + "/morvend.pid";
-	std::string config = host.path("morvend.conf");
+	std::string config = host.small_config();
 
 	void SetUp() override {
 		mkdir(run_dir.c_str(), 0755);
 		if (!can_isolate(run_dir))
 			GTEST_SKIP() << "no mount namespace to keep /var/run apart";
-		write_file(config, "SWAP_FILE " + host.swap_file + "\n"
-		    "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\n"
-		    "WAIT_TIME 1\n");
 	}
 	~Background() override {
 		for (pid_t pid : daemons_using(config))
@@ -104,12 +101,7 @@ struct Background : ::testing::Test {
 		std::string dir = run_dir;
 		return [dir] { if (!isolate_var_run(dir)) _exit(99); };
 	}
-	bool owns_swap() const {
-		for (auto &unit : host.units())
-			if (unit.find(" swap ") != std::string::npos)
-				return true;
-		return false;
-	}
+	bool owns_swap() const { return host.largest_active() > 0; }
 };
 
 TEST_F(Background, DetachesFromTheTerminalAndRunsOn)

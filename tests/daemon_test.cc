@@ -14,36 +14,16 @@ using Lines = std::vector<std::string>;
 
 struct Running : ::testing::Test {
 	SimHost host;
-	std::string config = host.path("morvend.conf");
-
-	/* Small sizes and a one-second cycle, swap file in the host's tree. */
-	void configure(const std::string &extra = "") {
-		write_file(config, "SWAP_FILE " + host.swap_file + "\n"
-		    "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\n"
-		    "WAIT_TIME 1\n" + extra);
-	}
-	bool has_command_prefix(const std::string &prefix) const {
-		for (auto &line : host.commands())
-			if (line.rfind(prefix, 0) == 0)
-				return true;
-		return false;
-	}
-	std::size_t active_units() const {
-		std::size_t n = 0;
-		for (auto &unit : host.units())
-			n += unit.find(" swap ") != std::string::npos;
-		return n;
-	}
 };
 
 TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
 {
-	configure();
+	std::string config = host.small_config();
 	host.ctl({"set", "foreign_total", "100"});
 	host.ctl({"set", "used", "40"});	/* 60 free: below the floor */
 	Daemon daemon(host, {"-c", config});
 
-	ASSERT_TRUE(eventually([&] { return active_units() == 1; }));
+	ASSERT_TRUE(eventually([&] { return host.largest_active() == 4; }));
 	ASSERT_TRUE(eventually([&] { return host.probes() >= 4; }));
 	EXPECT_EQ(host.commands().size(), 2u) << "64 free is not below 64";
 
@@ -66,10 +46,9 @@ class StopSignal : public Running,
 
 TEST_P(StopSignal, DuringTheWaitReleasesEverythingAndExitsZero)
 {
-	configure("WAIT_TIME 60\n");
-	Daemon daemon(host, {"-c", config});
+	Daemon daemon(host, {"-c", host.small_config("WAIT_TIME 60\n")});
 
-	ASSERT_TRUE(eventually([&] { return active_units() == 1; }));
+	ASSERT_TRUE(eventually([&] { return host.largest_active() > 0; }));
 	usleep(300 * 1000);	/* into the wait */
 	int probes = host.probes();
 	std::string unit = host.commands().back().substr(sizeof("swapon /dev/md") - 1);

@@ -25,7 +25,6 @@ using Lines = std::vector<std::string>;
 
 struct Bed {
 	SimHost host;
-	std::string config = host.path("morvend.conf");
 	std::string swap_file = host.swap_file;
 	std::string conf_extra;
 	std::function<void()> in_child;
@@ -34,41 +33,14 @@ struct Bed {
 	std::size_t commands_at_inject = 0;
 	Lines taken;
 
-	struct Unit {
-		std::string name;
-		long mib;
-		bool active;
-		std::string file;
-	};
-	std::vector<Unit> units() const {
-		std::vector<Unit> units;
-		for (auto &line : host.units()) {
-			std::istringstream in(line);
-			Unit u;
-			std::string state;
-			long bytes;
-			in >> u.name >> bytes >> state;
-			std::getline(in >> std::ws, u.file);
-			u.mib = bytes >> 20;
-			u.active = state == "swap";
-			units.push_back(u);
-		}
-		return units;
-	}
-	std::vector<Unit> ours() const {
-		std::vector<Unit> mine;
-		for (auto &u : units())
-			if (u.file.rfind(host.path(""), 0) == 0)
+	std::vector<SimHost::Unit> ours() const {
+		std::vector<SimHost::Unit> mine;
+		for (auto &u : host.unit_list())
+			if (u.file.starts_with(host.path("")))
 				mine.push_back(u);
 		return mine;
 	}
-	long largest_active() const {
-		long largest = 0;
-		for (auto &u : ours())
-			if (u.active)
-				largest = std::max(largest, u.mib);
-		return largest;
-	}
+	long largest_active() const { return host.largest_active(); }
 	/* A fault that lasts until it is cleared. */
 	void inject_fault(const char *kind) const {
 		host.ctl({"fail", kind, std::to_string(lasting)});
@@ -127,12 +99,15 @@ check_invariants(Bed &bed, bool had_device)
 	if (had_device) {
 		EXPECT_GT(bed.largest_active(), 0) << "swap was given up";
 	}
-	if (exists(bed.swap_file)) {
-		bool attached = false;
+	/* A file being written has no device yet; one left over never will. */
+	EXPECT_TRUE(eventually([&] {
+		if (!exists(bed.swap_file))
+			return true;
 		for (auto &u : bed.ours())
-			attached |= u.file == bed.swap_file;
-		EXPECT_TRUE(attached) << "a swap file without a device";
-	}
+			if (u.file == bed.swap_file)
+				return true;
+		return false;
+	}, 3)) << "a swap file without a device";
 	std::error_code ec;
 	auto dir = std::filesystem::path(bed.swap_file).parent_path();
 	for (auto &entry : std::filesystem::directory_iterator(dir, ec))
@@ -175,7 +150,7 @@ const Fault faults[] = {
 	  }, nullptr,
 	  [](Bed &b) {
 		std::size_t held = 0;
-		for (auto &u : b.units())
+		for (auto &u : b.host.unit_list())
 			held += !u.active && u.file == "(held by other software)";
 		return held == b.taken.size() && b.largest_active() > 0;
 	  } },
@@ -267,11 +242,9 @@ TEST_P(Faults, KeepSwapAndRecover)
 		bed.host.ctl({"set", "used", "40"});
 		if (fault.before)
 			fault.before(bed);
-		write_file(bed.config, "SWAP_FILE " + bed.swap_file + "\n"
-		    "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\n"
-		    "WAIT_TIME 1\n" + bed.conf_extra);
+		std::string config = bed.host.small_config(bed.conf_extra);
 		bed.daemon = std::make_unique<Daemon>(bed.host,
-		    Lines{"-c", bed.config}, bed.in_child);
+		    Lines{"-c", config}, bed.in_child);
 
 		bool had_device = !fault.before;
 		if (had_device) {

@@ -13,33 +13,26 @@ grep -q '^# KEYWORD: shutdown$' "$script" || { echo "not stopped at shutdown"; f
 sed "s|^\. /etc/rc.subr$|. $source/tests/rc/rc.subr|" "$script" >"$work/morvend"
 grep -q "tests/rc/rc.subr" "$work/morvend"
 
-check() {	# what, expected output, rc.conf
-	printf '%s' "$3" >"$work/rc.conf"
+# What run_rc_command is given, for: enabled, configuration, oomprotect.
+given() {
+	printf '%s\n' "argument=start" "name=morvend" \
+	    "desc=Keep a cushion of free swap" "rcvar=morvend_enable=$1" \
+	    "command=$prefix/sbin/morvend" "pidfile=/var/run/morvend.pid" \
+	    "command_args=-d -p -c $2" "oomprotect=$3"
+}
+
+check() {	# what, rc.conf, expected
+	printf '%s' "$2" >"$work/rc.conf"
 	got=$(RC_CONF="$work/rc.conf" sh "$work/morvend" start)
-	if [ "$got" != "$2" ]; then
-		printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$2" "$got"
+	if [ "$got" != "$3" ]; then
+		printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$3" "$got"
 		failed=1
 	fi
 }
 
-check "defaults" "argument=start
-name=morvend
-desc=Keep a cushion of free swap
-rcvar=morvend_enable=NO
-command=$prefix/sbin/morvend
-pidfile=/var/run/morvend.pid
-command_args=-d -p -c $prefix/etc/morvend.conf
-oomprotect=YES" ""
-
-check "rc.conf settings" "argument=start
-name=morvend
-desc=Keep a cushion of free swap
-rcvar=morvend_enable=YES
-command=$prefix/sbin/morvend
-pidfile=/var/run/morvend.pid
-command_args=-d -p -c /etc/alt.conf
-oomprotect=ALL" 'morvend_enable="YES"
+check "defaults" "" "$(given NO "$prefix/etc/morvend.conf" YES)"
+check "rc.conf settings" 'morvend_enable="YES"
 morvend_config="/etc/alt.conf"
 morvend_oomprotect="ALL"
-'
+' "$(given YES /etc/alt.conf ALL)"
 exit $failed

@@ -159,6 +159,47 @@ SimHost::units() const
 	    " " SIMHOST_DIR "/simctl units"));
 }
 
+std::vector<SimHost::Unit>
+SimHost::unit_list() const
+{
+	std::vector<Unit> units;
+
+	for (auto &line : this->units()) {
+		std::istringstream in(line);
+		Unit unit;
+		std::string state;
+		long bytes;
+		in >> unit.name >> bytes >> state;
+		std::getline(in >> std::ws, unit.file);
+		unit.mib = bytes >> 20;
+		unit.active = state == "swap";
+		units.push_back(unit);
+	}
+	return units;
+}
+
+long
+SimHost::largest_active() const
+{
+	long largest = 0;
+
+	for (auto &unit : unit_list())
+		if (unit.active)
+			largest = std::max(largest, unit.mib);
+	return largest;
+}
+
+std::string
+SimHost::small_config(const std::string &extra) const
+{
+	std::string config = path("morvend.conf");
+
+	write_file(config, "SWAP_FILE " + swap_file + "\n"
+	    "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\nWAIT_TIME 1\n" +
+	    extra);
+	return config;
+}
+
 std::vector<std::string>
 SimHost::environment() const
 {

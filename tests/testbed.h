@@ -31,6 +31,20 @@ public:
 	int probes() const;
 	/* "mdN SIZE swap|attached FILE" for each attached unit. */
 	std::vector<std::string> units() const;
+	struct Unit {
+		std::string name;
+		long mib;
+		bool active;
+		std::string file;
+	};
+	std::vector<Unit> unit_list() const;
+	/* MiB of the largest unit active as swap; 0 when none is. */
+	long largest_active() const;
+	/*
+	 * Writes a configuration with small sizes, a one-second cycle and the
+	 * swap file in this host's tree; returns its path.
+	 */
+	std::string small_config(const std::string &extra = "") const;
 	/* Environment for a process that should see this host. */
 	std::vector<std::string> environment() const;
 	/* Makes this process's shell commands see the host until destruction. */
