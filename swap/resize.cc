@@ -5,8 +5,8 @@
  */
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
+#include <vector>
 
 #include "swap/swap_device.h"
 
