@@ -47,8 +47,7 @@ void
 control_loop(Settings &settings)
 {
 	while (running) {
-		if (!settings.stale_devices.empty())
-			retire_stale_devices(settings);
+		retire_stale_devices(settings);	/* nothing to do, mostly */
 
 		auto total = probe_swap_total();
 		auto used = probe_swap_used();
