@@ -17,12 +17,10 @@ main(int argc, char *argv[])
 		std::fprintf(stderr, "usage: morvend_bench_fill file mib\n");
 		return 2;
 	}
-	Settings settings;
-	settings.swap_file = argv[1];
-	settings.current_size = std::atoi(argv[2]);
+	const int mib = std::atoi(argv[2]);
 
 	auto start = std::chrono::steady_clock::now();
-	bool filled = fill_swap_file(settings);
+	bool filled = fill_swap_file(argv[1], mib);
 	std::chrono::duration<double> took =
 	    std::chrono::steady_clock::now() - start;
 	unlink(argv[1]);
@@ -30,6 +28,6 @@ main(int argc, char *argv[])
 		std::fprintf(stderr, "fill failed\n");
 		return 1;
 	}
-	std::printf("%.1f\n", settings.current_size / took.count());
+	std::printf("%.1f\n", mib / took.count());
 	return 0;
 }

@@ -29,8 +29,9 @@ main(int argc, char *argv[])
 		auto start = std::chrono::steady_clock::now();
 		auto total = probe_swap_total();
 		auto used = probe_swap_used();
-		if (!total || !used ||
-		    choose_resize(*total - *used, settings) != GROW ||
+		auto resize = total && used ?
+		    choose_resize(*total - *used, settings) : std::nullopt;
+		if (!resize || resize->direction != GROW ||
 		    !resize_swap(settings, GROW)) {
 			std::fprintf(stderr, "the grow step did not go through\n");
 			return 1;

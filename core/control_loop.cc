@@ -31,33 +31,34 @@ install_stop_handler()
 	sigaction(SIGINT, &action, nullptr);
 }
 
-std::optional<Direction>
-choose_resize(std::int64_t free_swap, const Settings &settings)
-{
-	/* The max_size bound is resize_swap's to apply, not ours. */
-	if (free_swap < settings.grow_buffer)
-		return GROW;
-	/* Only the swap we attached ourselves is ever taken away. */
-	if (settings.current_size > 0 && free_swap > settings.reduce_buffer)
-		return SHRINK;
-	return std::nullopt;
-}
-
+/*
+ * A step that fails leaves the record in doubt, so the next cycle asks the
+ * system which of our devices there are before it acts.
+ */
 void
 control_loop(Settings &settings)
 {
 	while (running) {
-		retire_stale_devices(settings);	/* nothing to do, mostly */
+		if (know_our_devices(settings)) {
+			if (!retire_stale_devices(settings))
+				settings.devices_known = false;
 
-		auto total = probe_swap_total();
-		auto used = probe_swap_used();
-		if (total && used) {
-			std::int64_t free_swap = std::int64_t{*total} - *used;
-			if (auto direction = choose_resize(free_swap, settings))
-				resize_swap(settings, *direction);
+			auto total = probe_swap_total();
+			auto used = probe_swap_used();
+			if (total && used) {
+				auto resize = choose_resize(
+				    std::int64_t{*total} - *used, settings);
+				if (resize && !resize_swap(settings,
+				    resize->direction))
+					settings.devices_known = false;
+			}
 		}
 
-		/* A stop signal cuts the pause short; sleep(0) would spin. */
+		/*
+		 * A stop signal during the pause ends it at once; one that came
+		 * during the cycle is seen only after a whole pause, as sleep()
+		 * knows nothing of it.  sleep(0) would spin.
+		 */
 		sleep(settings.wait_time > 0 ? settings.wait_time : 1);
 	}
 }

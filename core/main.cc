@@ -42,12 +42,19 @@ main(int argc, char *argv[])
 			return 1;
 		}
 	}
+	/* Another daemon's swap file is not ours to touch, nor its PID file. */
+	prepare_swap_directory(*settings);
+	if (lock_swap_file(*settings) == SwapFileLock::taken) {
+		std::fprintf(stderr, "morvend: %s is in use by another morvend\n",
+		    settings->swap_file.c_str());
+		return 1;
+	}
 	if (settings->write_pid)
 		write_pid_file();
 
-	prepare_swap_directory(*settings);
 	install_stop_handler();
 	control_loop(*settings);
-	release_swap(*settings);
+	if (settings->swap_lock)
+		release_swap(*settings);
 	return 0;
 }

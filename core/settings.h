@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/unique_fd.h"
+
 /* Paths fixed at build time; the install prefix decides the first two. */
 #ifndef MORVEND_CONFIG_FILE
 #define MORVEND_CONFIG_FILE "/usr/local/etc/morvend.conf"
@@ -58,6 +60,8 @@ struct Settings {
 	int		write_pid = 0;
 	std::int32_t	max_size = 0;		/* 0: no bound */
 	std::vector<StaleDevice> stale_devices;	/* retried each cycle */
+	UniqueFd	swap_lock;		/* held: the swap file is ours */
+	bool		devices_known = false;	/* the record matches the system */
 };
 
 void settings_destroy(Settings *settings);
@@ -79,9 +83,6 @@ extern volatile std::sig_atomic_t running;
 void stop_handler(int signo);
 void install_stop_handler();
 
-/* Grow, shrink or leave alone, from one reading of free swap (MiB). */
-std::optional<Direction> choose_resize(std::int64_t free_swap,
-    const Settings &settings);
 void control_loop(Settings &settings);
 
 /* Command line. */

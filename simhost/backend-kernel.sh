@@ -53,7 +53,23 @@ backend_swapoff() {	# device, unit
 	    fail "$1: $(printf '%s\n' "$err" | bsd_error)"
 }
 
-backend_swap_bytes() {
-	awk 'NR > 1 { total += $3 * 1024; used += $4 * 1024 }
-	    END { printf "%d %d\n", total, used }' /proc/swaps
+# The kernel's swap areas as FreeBSD would list them: ours as mdN, sized as
+# FreeBSD sizes a device (its file in whole pages; Linux keeps one page for
+# the mkswap header), the others under their own names.
+backend_swap_devices() {
+	local f unit name size
+	declare -A md_of size_of
+	for f in "$state"/md/*; do
+		case $f in *.swap|*.data|*"/md/*") continue ;; esac
+		unit=${f##*/}
+		md_of[$(loop_of "$unit")]=md$unit
+		size_of[$(loop_of "$unit")]=$(( $(unit_field "$unit" 2) / PAGE * PAGE ))
+	done
+	while read -r name _ size used _; do
+		if [ -n "${md_of[$name]:-}" ]; then
+			echo "${md_of[$name]} ${size_of[$name]} $((used * 1024))"
+		else
+			echo "${name##*/} $((size * 1024)) $((used * 1024))"
+		fi
+	done < <(awk 'NR > 1' /proc/swaps)
 }

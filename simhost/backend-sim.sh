@@ -21,8 +21,11 @@ backend_swapon() {
 
 # FreeBSD pages the device back in first and refuses without room for it.
 backend_swapoff() {	# device, unit
-	local total used free_pages
-	read -r total used <<<"$(backend_swap_bytes)"
+	local total=0 used=0 name size in_use free_pages
+	while read -r name size in_use; do
+		[ -n "$name" ] || continue
+		total=$((total + size)) used=$((used + in_use))
+	done <<<"$(backend_swap_devices)"
 	free_pages=$(( $(knob free_ram 1024) * MiB / PAGE + (total - used) / PAGE ))
 	if [ "$free_pages" -lt $(( $(unit_field "$2" 2) / PAGE + 128 )) ]; then
 		fail "$1: Cannot allocate memory"
@@ -30,17 +33,22 @@ backend_swapoff() {	# device, unit
 	rm -f "$state/md/$2.swap"
 }
 
-# Bytes of swap in service and in use, the way the kernel sums them.
-backend_swap_bytes() {
-	local total used f unit
-	total=$(( $(knob foreign_total 0) * MiB ))
-	for f in "$state"/md/*.swap; do
-		[ -e "$f" ] || continue
-		unit=${f##*/}
-		unit=${unit%.swap}
-		total=$(( total + $(unit_field "$unit" 2) / PAGE * PAGE ))
+# The devices in service, in activation order: name, bytes, bytes in use.
+# Other software's swap is one disk partition; the load fills the devices
+# in that order.
+backend_swap_devices() {
+	local left size f unit
+	left=$(( $(knob used 0) * MiB ))
+	size=$(( $(knob foreign_total 0) * MiB ))
+	if [ "$size" -gt 0 ]; then
+		echo "ada0p3 $size $(( left < size ? left : size ))"
+		left=$(( left < size ? 0 : left - size ))
+	fi
+	for f in $(ls -1tr "$state/md" 2>/dev/null); do
+		case $f in *.swap) ;; *) continue ;; esac
+		unit=${f%.swap}
+		size=$(( $(unit_field "$unit" 2) / PAGE * PAGE ))
+		echo "md$unit $size $(( left < size ? left : size ))"
+		left=$(( left < size ? 0 : left - size ))
 	done
-	used=$(( $(knob used 0) * MiB ))
-	[ "$used" -le "$total" ] || used=$total
-	echo "$total $used"
 }

@@ -8,27 +8,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <memory>
+#include <algorithm>
+#include <cerrno>
 
 #include "swap/swap_device.h"
 
 namespace {
 
 constexpr std::int64_t mib = 1024 * 1024;
-constexpr std::size_t zero_block = 1024;
 /* Keeps the fill at dd bs=1M's pace while staying in the cache. */
-constexpr std::size_t stream_buffer = 256 * 1024;
-
-std::string
-directory_of(const std::string &path)
-{
-	auto slash = path.rfind('/');
-
-	if (slash == std::string::npos)
-		return ".";
-	return slash == 0 ? "/" : path.substr(0, slash);
-}
+constexpr std::size_t zero_chunk = 256 * 1024;
 
 /* Space left to us (not to root's reserve) on the file's file system. */
 bool
@@ -36,71 +25,84 @@ has_room(const std::string &path, std::int64_t bytes)
 {
 	struct statvfs fs;
 
-	if (statvfs(directory_of(path).c_str(), &fs) != 0 || fs.f_frsize == 0)
+	if (statvfs(swap_directory(path).c_str(), &fs) != 0 || fs.f_frsize == 0)
 		return false;
-	std::uint64_t blocks = (bytes + fs.f_frsize - 1) / fs.f_frsize;
+	auto blocks = static_cast<std::uint64_t>(bytes) / fs.f_frsize +
+	    (static_cast<std::uint64_t>(bytes) % fs.f_frsize != 0);
 	return fs.f_bavail >= blocks;
 }
 
+/*
+ * From a buffer of zeros that is never written: it takes no memory from
+ * the heap and, its pages all being the zero page, none at all.
+ */
 bool
-write_zeros(FILE *stream, std::int64_t bytes)
+write_zeros(int fd, std::int64_t bytes)
 {
-	static const char zeros[zero_block] = {};
+	static char zeros[zero_chunk];
 
-	for (std::int64_t done = 0; done < bytes; done += zero_block) {
-		if (std::fwrite(zeros, zero_block, 1, stream) != 1)
+	while (bytes > 0) {
+		auto chunk = static_cast<std::size_t>(
+		    std::min<std::int64_t>(bytes, zero_chunk));
+		ssize_t written = write(fd, zeros, chunk);
+		if (written < 0 && errno == EINTR)
+			continue;
+		if (written <= 0)
 			return false;
+		bytes -= written;
 	}
 	return true;
 }
 
 }
 
-bool
-prepare_swap_directory(const Settings &settings)
+std::string
+swap_directory(const std::string &swap_file)
 {
-	auto slash = settings.swap_file.rfind('/');
+	auto slash = swap_file.rfind('/');
 
-	/* A bare file name lies in the current directory. */
 	if (slash == std::string::npos)
-		return false;
-	return mkdir(settings.swap_file.substr(0, slash).c_str(), 0755) == 0;
+		return ".";
+	return slash == 0 ? "/" : swap_file.substr(0, slash);
+}
+
+void
+remove_swap_file_name(const std::string &swap_file)
+{
+	if (!swap_file.empty())
+		unlink(swap_file.c_str());
 }
 
 bool
-fill_swap_file(const Settings &settings)
+prepare_swap_directory(const Settings &settings)
 {
-	const std::string &path = settings.swap_file;
-	const std::int64_t bytes = std::int64_t{settings.current_size} * mib;
+	/* "." and "/" are there already: the creation fails, as it should. */
+	return mkdir(swap_directory(settings.swap_file).c_str(), 0755) == 0;
+}
 
-	if (settings.current_size <= 0 || path.empty() || !has_room(path, bytes))
+bool
+fill_swap_file(const std::string &path, std::int32_t size)
+{
+	const std::int64_t bytes = std::int64_t{size} * mib;
+
+	if (size <= 0 || path.empty() || !has_room(path, bytes))
 		return false;
 
 	/*
 	 * Always a fresh inode with mode 0600: a descriptor opened on an older
 	 * file at this path must never read what gets swapped out here.
 	 */
-	unlink(path.c_str());
+	remove_swap_file_name(path);
 	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
 	    0600);
 	if (fd < 0)
 		return false;
 	fchmod(fd, 0600);	/* the umask may have taken bits away */
-
-	auto buffer = std::make_unique<char[]>(stream_buffer);
-	FILE *stream = fdopen(fd, "w");
-	if (stream == nullptr) {
-		close(fd);
-		unlink(path.c_str());
-		return false;
-	}
-	std::setvbuf(stream, buffer.get(), _IOFBF, stream_buffer);
-	bool written = write_zeros(stream, bytes);
-	written = std::fflush(stream) == 0 && written;
-	written = std::fclose(stream) == 0 && written;
+	bool written = write_zeros(fd, bytes);
+	written = close(fd) == 0 && written;
 
 	/* A short file is never attached. */
 	if (!written)
-		unlink(path.c_str());
+		remove_swap_file_name(path);
 	return written;
 }

@@ -15,12 +15,12 @@ constexpr int attach_attempts = 10;
  * met by drawing another.
  */
 int
-attach_swap_device(const Settings &settings)
+attach_swap_device(const std::string &path)
 {
 	for (int attempt = 0; attempt < attach_attempts; attempt++) {
 		int unit = std::rand();
 
-		if (run_command(attach_command(settings.swap_file, unit)))
+		if (run_command(attach_command(path, unit)))
 			return unit;
 	}
 	return -1;
@@ -32,16 +32,22 @@ activate_device(int unit)
 	return run_command(activate_command(unit));
 }
 
+/*
+ * An admin may have swapped the device off, or detached it too, behind our
+ * back; only the system can say whether a refusal leaves it in service.
+ */
 bool
 deactivate_device(int unit)
 {
-	return run_command(deactivate_command(unit));
+	return run_command(deactivate_command(unit)) ||
+	    device_in_service(unit) == false;
 }
 
 bool
 detach_device(int unit)
 {
-	return run_command(detach_command(unit));
+	return run_command(detach_command(unit)) ||
+	    device_attached(unit) == false;
 }
 
 /* A device still in use as swap must not be torn out. */

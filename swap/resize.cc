@@ -5,8 +5,7 @@
  */
 #include <unistd.h>
 
-#include <climits>
-#include <vector>
+#include <new>
 
 #include "swap/swap_device.h"
 
@@ -15,42 +14,41 @@ namespace {
 /* At stop, how long a refused swapoff is retried: seconds. */
 constexpr int release_attempts = 10;
 
-void
-remove_swap_file_name(const Settings &settings)
-{
-	if (!settings.swap_file.empty())
-		unlink(settings.swap_file.c_str());
-}
-
 /*
  * Retires a device we no longer use.  What does not go through now is
- * remembered and retried, so no device of ours is ever lost track of.
+ * remembered and retried; should even that fail, the next look at the
+ * system finds the device again.
  */
 void
 give_up_device(Settings &settings, int unit, bool in_service)
 {
 	StaleDevice device = { unit, in_service };
 
-	if (!retire_device(device))
+	if (retire_device(device))
+		return;
+	try {
 		settings.stale_devices.push_back(device);
+	} catch (const std::bad_alloc &) {
+		settings.devices_known = false;
+	}
 }
 
 /*
- * Writes, attaches and activates a device of current_size MiB.  Whatever
+ * Writes, attaches and activates a device of the given size.  Whatever
  * did not come up is taken away again; returns the unit or -1.
  */
 int
-bring_up_device(Settings &settings)
+bring_up_device(Settings &settings, std::int32_t size)
 {
-	if (!fill_swap_file(settings))
+	if (!fill_swap_file(settings.swap_file, size))
 		return -1;
-	int unit = attach_swap_device(settings);
+	int unit = attach_swap_device(settings.swap_file);
 	if (unit >= 0 && !activate_device(unit)) {
 		give_up_device(settings, unit, false);
 		unit = -1;
 	}
 	if (unit < 0)
-		remove_swap_file_name(settings);
+		remove_swap_file_name(settings.swap_file);
 	return unit;
 }
 
@@ -66,29 +64,17 @@ retire_stale_devices(Settings &settings)
 bool
 resize_swap(Settings &settings, Direction direction)
 {
-	const std::int64_t step = direction == GROW ?
-	    settings.delta_size : -std::int64_t{settings.delta_size};
-	const std::int64_t wanted = settings.current_size + step;
-
-	if (wanted > INT32_MAX)
-		return false;
-	if (direction == GROW && settings.max_size != 0 &&
-	    wanted > settings.max_size)
+	auto new_size = resized_size(settings, direction);
+	if (!new_size)
 		return false;
 
-	remove_swap_file_name(settings);
+	remove_swap_file_name(settings.swap_file);
 
-	const std::int32_t old_size = settings.current_size;
-	const std::int32_t new_size = wanted > 0 ? wanted : 0;
 	int new_unit = -1;
-
-	if (new_size > 0) {
-		settings.current_size = new_size;
-		new_unit = bring_up_device(settings);
-		if (new_unit < 0) {
-			settings.current_size = old_size;
+	if (*new_size > 0) {
+		new_unit = bring_up_device(settings, *new_size);
+		if (new_unit < 0)
 			return false;
-		}
 	}
 
 	if (settings.md_unit >= 0) {
@@ -96,15 +82,14 @@ resize_swap(Settings &settings, Direction direction)
 			/* The old device still serves; the new one goes. */
 			if (new_unit >= 0) {
 				give_up_device(settings, new_unit, true);
-				remove_swap_file_name(settings);
+				remove_swap_file_name(settings.swap_file);
 			}
-			settings.current_size = old_size;
 			return false;
 		}
 		give_up_device(settings, settings.md_unit, false);
 	}
 
-	settings.current_size = new_size;
+	settings.current_size = *new_size;
 	settings.md_unit = new_unit;
 	return true;
 }
@@ -112,13 +97,15 @@ resize_swap(Settings &settings, Direction direction)
 void
 release_swap(Settings &settings)
 {
-	remove_swap_file_name(settings);
+	remove_swap_file_name(settings.swap_file);
 	if (settings.md_unit >= 0) {
-		settings.stale_devices.push_back({ settings.md_unit, true });
+		give_up_device(settings, settings.md_unit, true);
 		settings.md_unit = -1;
 		settings.current_size = 0;
 	}
-	for (int attempt = 1; !retire_stale_devices(settings) &&
-	    attempt < release_attempts; attempt++)
+	for (int attempt = 1; attempt < release_attempts &&
+	    !settings.stale_devices.empty(); attempt++) {
 		sleep(1);
+		retire_stale_devices(settings);
+	}
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "core/settings.h"
 
@@ -15,60 +16,88 @@ struct PipeCloser {
 };
 using Pipe = std::unique_ptr<FILE, PipeCloser>;
 
-std::string
-unit_command(const char *prefix, int unit)
+bool
+exited_zero(int status)
 {
-	return prefix + std::to_string(unit);
+	return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+CommandLine
+unit_command(std::string_view prefix, int unit)
+{
+	return CommandLine().text(prefix).number(unit);
 }
 
 }
 
-std::string
-shell_quote(std::string_view word)
+CommandLine &
+CommandLine::text(std::string_view text)
 {
-	std::string quoted = "'";
-
-	for (char c : word) {
-		if (c == '\'')
-			quoted += "'\\''";
-		else
-			quoted += c;
+	for (char c : text) {
+		if (length_ == command_line_max) {
+			fits_ = false;
+			break;
+		}
+		text_[length_++] = c;
 	}
-	return quoted + "'";
+	text_[length_] = '\0';
+	return *this;
 }
 
-std::string
+CommandLine &
+CommandLine::quoted(std::string_view word)
+{
+	/* Inside single quotes only the quote itself needs care. */
+	text("'");
+	for (std::size_t start = 0, quote; start <= word.size(); start = quote + 1) {
+		quote = word.find('\'', start);
+		if (quote == std::string_view::npos)
+			quote = word.size();
+		text(word.substr(start, quote - start));
+		if (quote < word.size())
+			text("'\\''");
+	}
+	return text("'");
+}
+
+CommandLine &
+CommandLine::number(long long number)
+{
+	char digits[24];
+
+	std::snprintf(digits, sizeof(digits), "%lld", number);
+	return text(digits);
+}
+
+CommandLine
 attach_command(std::string_view file, int unit)
 {
-	return "mdconfig -a -t vnode -f " + shell_quote(file) + " -u " +
-	    std::to_string(unit);
+	return CommandLine().text("mdconfig -a -t vnode -f ").quoted(file)
+	    .text(" -u ").number(unit);
 }
 
-std::string
+CommandLine
 activate_command(int unit)
 {
 	return unit_command("swapon /dev/md", unit);
 }
 
-std::string
+CommandLine
 deactivate_command(int unit)
 {
 	return unit_command("swapoff /dev/md", unit);
 }
 
-std::string
+CommandLine
 detach_command(int unit)
 {
 	return unit_command("mdconfig -d -u ", unit);
 }
 
 bool
-run_command(const std::string &command)
+run_command(const CommandLine &command)
 {
-	if (command.size() > command_line_max)
-		return false;
-	int status = std::system(command.c_str());
-	return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+	return command.fits() && exited_zero(std::system(command.c_str()));
 }
 
 std::optional<std::int32_t>
@@ -80,4 +109,26 @@ read_number(const char *command)
 	if (!pipe || std::fgets(line, sizeof(line), pipe.get()) == nullptr)
 		return std::nullopt;
 	return scan_int(line);
+}
+
+std::optional<std::string>
+read_output(const char *command)
+{
+	char chunk[512];
+	std::string output;
+	FILE *pipe = popen(command, "r");
+
+	if (pipe == nullptr)
+		return std::nullopt;
+	bool complete = true;
+	try {
+		for (std::size_t n; (n = std::fread(chunk, 1, sizeof(chunk),
+		    pipe)) > 0;)
+			output.append(chunk, n);
+	} catch (const std::bad_alloc &) {
+		complete = false;
+	}
+	if (!exited_zero(pclose(pipe)) || !complete)
+		return std::nullopt;
+	return output;
 }

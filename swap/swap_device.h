@@ -8,6 +8,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "core/settings.h"
 
@@ -18,19 +21,77 @@
 std::optional<std::int32_t> probe_swap_total();
 std::optional<std::int32_t> probe_swap_used();
 
+/* A device in service as swap, as swapctl -l -m lists it. */
+struct SwapArea {
+	int		unit;		/* of /dev/mdN; -1: not a memory disk */
+	std::int32_t	mib;
+};
+
+/* A memory disk, as mdconfig -l -v lists it. */
+struct MemoryDisk {
+	int		unit;
+	std::string	type;		/* "vnode", "swap", "malloc", ... */
+	std::string	file;		/* resolved when it was attached */
+};
+
+/*
+ * The two listings, parsed as the tools print them.  Nothing when the text
+ * is not what the tool prints: that is no reading, never "no devices".
+ */
+std::optional<std::vector<SwapArea>> parse_swap_areas(std::string_view text);
+std::optional<std::vector<MemoryDisk>> parse_memory_disks(std::string_view text);
+
+/* The listings as the system gives them now. */
+std::optional<std::vector<SwapArea>> list_swap_areas();
+std::optional<std::vector<MemoryDisk>> list_memory_disks();
+
+/* Whether the system has the unit in service, or attached at all. */
+std::optional<bool> device_in_service(int unit);
+std::optional<bool> device_attached(int unit);
+
+/* The directory the swap file lies in: "." for a bare name. */
+std::string swap_directory(const std::string &swap_file);
+
+/* The one place that removes the swap file's name. */
+void remove_swap_file_name(const std::string &swap_file);
+
 /* Creates the swap file's directory, one level, mode 0755. */
 bool prepare_swap_directory(const Settings &settings);
 
 /*
- * Writes a fresh swap file of current_size MiB, mode 0600 from the start.
+ * One daemon per swap file: a lock on its directory that the kernel drops
+ * when the process ends, however it ends.
+ */
+enum class SwapFileLock { held, taken, no_directory };
+SwapFileLock lock_swap_file(Settings &settings);
+
+/*
+ * Reads from the system which memory disks are ours (vnode disks over the
+ * swap file) and makes the record agree: our device stays ours while it
+ * serves, else the largest of ours in service becomes it, and every other
+ * one is stale.  False, changing nothing, when the system could not be read.
+ */
+bool survey_devices(Settings &settings);
+
+/*
+ * True once the swap file is ours and the record agrees with the system;
+ * until then the daemon touches nothing.
+ */
+bool know_our_devices(Settings &settings);
+
+/*
+ * Writes a fresh swap file of the given size, mode 0600 from the start.
  * Fails, leaving no file behind, when it would not fit or a write fails.
  */
-bool fill_swap_file(const Settings &settings);
+bool fill_swap_file(const std::string &path, std::int32_t mib);
 
-/* Attaches swap_file under a random free unit; returns the unit or -1. */
-int attach_swap_device(const Settings &settings);
+/* Attaches the file under a random free unit; returns the unit or -1. */
+int attach_swap_device(const std::string &path);
 
-/* Swap on, swap off, detach: each true when the tool went through. */
+/*
+ * Swap on, swap off, detach.  A swap off or detach that the tool refuses
+ * still counts when the system shows the device already off or gone.
+ */
 bool activate_device(int unit);
 bool deactivate_device(int unit);
 bool detach_device(int unit);
@@ -40,6 +101,23 @@ bool detach_device(int unit);
  * is gone, else the record says how far it got.
  */
 bool retire_device(StaleDevice &device);
+
+/*
+ * The resize policy.  A resize replaces our device by one of new_size MiB
+ * (none for 0).  resized_size is the size a step in that direction would
+ * give, or nothing when MAX_SIZE or 32 bits refuse it; choose_resize is
+ * what one reading of free swap (MiB) calls for.
+ */
+struct Resize {
+	Direction	direction;
+	std::int32_t	new_size;
+
+	bool operator==(const Resize &) const = default;
+};
+std::optional<std::int32_t> resized_size(const Settings &settings,
+    Direction direction);
+std::optional<Resize> choose_resize(std::int64_t free_swap,
+    const Settings &settings);
 
 /*
  * Replaces the daemon's device by one delta_size larger or smaller.  The

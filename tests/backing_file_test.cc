@@ -44,8 +44,7 @@ TEST_F(BackingFile, IsZerosWrittenOutWithMode0600WhateverTheUmask)
 {
 	for (mode_t mask : {022, 0, 0277}) {
 		umask(mask);
-		settings.current_size = 3;
-		ASSERT_TRUE(fill_swap_file(settings)) << "umask " << mask;
+		ASSERT_TRUE(fill_swap_file(host.swap_file, 3)) << "umask " << mask;
 		struct stat sb = file_stat();
 		EXPECT_EQ(sb.st_size, 3 * mib);
 		EXPECT_GE(sb.st_blocks * 512, 3 * mib) << "the file has holes";
@@ -63,8 +62,7 @@ TEST_F(BackingFile, IsAFreshFileThatOldDescriptorsCannotRead)
 	struct stat before;
 	fstat(old_fd, &before);
 
-	settings.current_size = 1;
-	ASSERT_TRUE(fill_swap_file(settings));
+	ASSERT_TRUE(fill_swap_file(host.swap_file, 1));
 	struct stat after = file_stat();
 	EXPECT_NE(after.st_ino, before.st_ino);
 	EXPECT_EQ(after.st_mode & 07777, 0600u);
@@ -77,8 +75,7 @@ TEST_F(BackingFile, IsAFreshFileThatOldDescriptorsCannotRead)
 TEST_F(BackingFile, NothingIsWrittenForNoSizeOrNoRoom)
 {
 	for (std::int32_t size : {0, -4, INT32_MAX}) {
-		settings.current_size = size;
-		EXPECT_FALSE(fill_swap_file(settings)) << size;
+		EXPECT_FALSE(fill_swap_file(host.swap_file, size)) << size;
 		EXPECT_FALSE(exists(host.swap_file)) << size;
 	}
 }
@@ -92,8 +89,7 @@ TEST_F(BackingFile, AWriteErrorLeavesNoFile)
 		struct rlimit limit = { mib, mib };
 		signal(SIGXFSZ, SIG_IGN);
 		setrlimit(RLIMIT_FSIZE, &limit);
-		settings.current_size = 4;
-		_exit(fill_swap_file(settings) ? 1 : 0);
+		_exit(fill_swap_file(host.swap_file, 4) ? 1 : 0);
 	}
 	int status;
 	waitpid(pid, &status, 0);

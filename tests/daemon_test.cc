@@ -35,6 +35,7 @@ TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
 	host.ctl({"set", "foreign_total", "200"});	/* 204 free */
 	ASSERT_TRUE(eventually([&] { return host.units().empty(); }));
 	EXPECT_FALSE(exists(host.swap_file));
+	EXPECT_EQ(host.looks(), 1) << "the devices are listed at start only";
 
 	daemon.signal(SIGTERM);
 	EXPECT_EQ(daemon.wait_exit(), 0);

@@ -1,9 +1,9 @@
-/* The grow/shrink decision, as a table of readings and settings. */
+/* The resize policy, as a table of readings and settings. */
 #include <gtest/gtest.h>
 
 #include <climits>
 
-#include "core/settings.h"
+#include "swap/swap_device.h"
 
 namespace {
 
@@ -11,23 +11,67 @@ struct Row {
 	const char		*what;
 	std::int64_t		 free_swap;
 	std::int32_t		 current_size;
-	std::int32_t		 grow_buffer;
-	std::int32_t		 reduce_buffer;
-	std::optional<Direction> expected;
+	std::int32_t		 grow_buffer = 256;
+	std::int32_t		 reduce_buffer = 1024;
+	std::int32_t		 delta_size = 256;
+	std::int32_t		 max_size = 0;
+	std::optional<Resize>	 expected;
 };
 
+constexpr auto none = std::nullopt;
+
 const Row rows[] = {
-	{ "just below the floor", 255, 0, 256, 1024, GROW },
-	{ "equal to the floor", 256, 0, 256, 1024, std::nullopt },
-	{ "equal to the floor, owning swap", 256, 512, 256, 1024, std::nullopt },
-	{ "equal to the ceiling", 1024, 512, 256, 1024, std::nullopt },
-	{ "just above the ceiling", 1025, 512, 256, 1024, SHRINK },
-	{ "above the ceiling, owning nothing", 1025, 0, 256, 1024, std::nullopt },
-	{ "huge free swap, owning nothing", INT32_MAX, 0, 256, 1024, std::nullopt },
-	{ "no swap at all", 0, 0, 256, 1024, GROW },
-	{ "a floor above the ceiling grows first", 600, 512, 1024, 256, GROW },
-	{ "negative free swap", -5, 0, 0, 1024, GROW },
-	{ "beyond 32 bits", std::int64_t{INT32_MAX} + 10, 1, 256, 1024, SHRINK },
+	{ .what = "just below the floor",
+	  .free_swap = 255, .current_size = 0,
+	  .expected = Resize{ GROW, 256 } },
+	{ .what = "equal to the floor",
+	  .free_swap = 256, .current_size = 0,
+	  .expected = none },
+	{ .what = "equal to the floor, owning swap",
+	  .free_swap = 256, .current_size = 512,
+	  .expected = none },
+	{ .what = "equal to the ceiling",
+	  .free_swap = 1024, .current_size = 512,
+	  .expected = none },
+	{ .what = "just above the ceiling",
+	  .free_swap = 1025, .current_size = 512,
+	  .expected = Resize{ SHRINK, 256 } },
+	{ .what = "above the ceiling, owning nothing",
+	  .free_swap = 1025, .current_size = 0,
+	  .expected = none },
+	{ .what = "huge free swap, owning nothing",
+	  .free_swap = INT32_MAX, .current_size = 0,
+	  .expected = none },
+	{ .what = "no swap at all",
+	  .free_swap = 0, .current_size = 0,
+	  .expected = Resize{ GROW, 256 } },
+	{ .what = "a floor above the ceiling grows first",
+	  .free_swap = 600, .current_size = 512, .grow_buffer = 1024, .reduce_buffer = 256,
+	  .expected = Resize{ GROW, 768 } },
+	{ .what = "negative free swap",
+	  .free_swap = -5, .current_size = 0, .grow_buffer = 0,
+	  .expected = Resize{ GROW, 256 } },
+	{ .what = "beyond 32 bits",
+	  .free_swap = std::int64_t{INT32_MAX} + 10, .current_size = 1,
+	  .expected = Resize{ SHRINK, 0 } },
+	{ .what = "a shrink by more than we own ends at none",
+	  .free_swap = 2000, .current_size = 100,
+	  .expected = Resize{ SHRINK, 0 } },
+	{ .what = "growth that lands on MAX_SIZE",
+	  .free_swap = 0, .current_size = 256, .max_size = 512,
+	  .expected = Resize{ GROW, 512 } },
+	{ .what = "growth past MAX_SIZE, even by one",
+	  .free_swap = 0, .current_size = 257, .max_size = 512,
+	  .expected = none },
+	{ .what = "a negative MAX_SIZE refuses all growth",
+	  .free_swap = 0, .current_size = 0, .max_size = -1,
+	  .expected = none },
+	{ .what = "MAX_SIZE never holds back a shrink",
+	  .free_swap = 2000, .current_size = 1024, .max_size = 512,
+	  .expected = Resize{ SHRINK, 768 } },
+	{ .what = "growth past 32 bits",
+	  .free_swap = 0, .current_size = INT32_MAX - 2, .delta_size = 4,
+	  .expected = none },
 };
 
 TEST(ChooseResize, Table)
@@ -37,8 +81,10 @@ TEST(ChooseResize, Table)
 		settings.current_size = row.current_size;
 		settings.grow_buffer = row.grow_buffer;
 		settings.reduce_buffer = row.reduce_buffer;
-		EXPECT_EQ(choose_resize(row.free_swap, settings), row.expected)
-		    << row.what;
+		settings.delta_size = row.delta_size;
+		settings.max_size = row.max_size;
+		auto got = choose_resize(row.free_swap, settings);
+		EXPECT_EQ(got, row.expected) << row.what;
 	}
 }
 

@@ -27,19 +27,39 @@ using Lines = std::vector<std::string>;
 struct Bed {
 	SimHost host;
 	std::string swap_file = host.swap_file;
-	std::string conf_extra;
+	std::string config;
 	std::function<void()> in_child;
+	std::vector<std::string> env;
 	std::unique_ptr<Daemon> daemon;
 	int probes_at_inject = 0;
 	std::size_t commands_at_inject = 0;
 	Lines taken;
 
+	void start() {
+		daemon = std::make_unique<Daemon>(host, Lines{"-c", config},
+		    in_child, env);
+	}
+	/* The daemon is gone; another one starts on the same swap file. */
+	void restart() {
+		probes_at_inject = host.probes();
+		commands_at_inject = host.commands().size();
+		start();
+	}
 	std::vector<SimHost::Unit> ours() const {
 		std::vector<SimHost::Unit> mine;
 		for (auto &u : host.unit_list())
 			if (u.file.starts_with(host.path("")))
 				mine.push_back(u);
 		return mine;
+	}
+	/* The device node of our one device. */
+	std::string our_device() const {
+		auto mine = ours();
+		return mine.size() == 1 ? "/dev/" + mine[0].name : "(none)";
+	}
+	void by_hand(Lines words) const {
+		words.insert(words.begin(), "run");
+		host.ctl(words);
 	}
 	long largest_active() const { return host.largest_active(); }
 	/* A fault that lasts until it is cleared. */
@@ -54,6 +74,7 @@ struct Bed {
 		host.ctl({"fail", kind, "0"});
 	}
 	static constexpr int lasting = 1000;
+	/* Cycles since the fault in which the daemon ran no command. */
 	bool quiet_cycles(int cycles) const {
 		return host.probes() >= probes_at_inject + 2 * cycles &&
 		    host.commands().size() == commands_at_inject;
@@ -62,15 +83,37 @@ struct Bed {
 	void press() const { host.ctl({"set", "used", "50"}); }
 	/* Free swap rises to 264 MiB, over the ceiling of 128. */
 	void relieve() const { host.ctl({"set", "foreign_total", "300"}); }
+	bool none_of_ours() const { return ours().empty(); }
+	/*
+	 * A stop whose swapoff stays refused exits 0 and leaves the device in
+	 * service; the next daemon takes it back without a new one.
+	 */
+	void stop_refused_then_restart(const std::function<void()> &refuse,
+	    const std::function<void()> &allow) {
+		refuse();
+		daemon->signal(SIGTERM);
+		EXPECT_EQ(daemon->wait_exit(20), 0);
+		EXPECT_EQ(largest_active(), 4) << "the busy device was torn out";
+		EXPECT_FALSE(exists(swap_file));
+		allow();
+		restart();
+	}
+	/* The new daemon looked at the system and left our device be. */
+	bool took_back() const {
+		return host.looks() >= 2 && quiet_cycles(2) &&
+		    largest_active() == 4;
+	}
 };
 
 struct Fault {
 	const char *name;
-	std::function<void(Bed &)> before;	/* before the start */
-	std::function<void(Bed &)> inject;	/* once a device serves */
-	std::function<bool(Bed &)> hit;		/* the fault has been met */
-	std::function<void(Bed &)> clear;
-	std::function<bool(Bed &)> recovered;
+	std::string config = "";		/* more configuration lines */
+	bool device_first = true;		/* inject once a device serves */
+	std::function<void(Bed &)> before = {};	/* before the start */
+	std::function<void(Bed &)> inject = {};
+	std::function<bool(Bed &)> hit = {};	/* the fault has been met */
+	std::function<void(Bed &)> clear = {};
+	std::function<bool(Bed &)> recovered = {};
 	bool inject_stops = false;		/* inject itself stops it */
 	unsigned long needs_mib = 0;		/* room the row writes, MiB */
 };
@@ -130,94 +173,198 @@ first_draws_around_now()
 	return units;
 }
 
+/*
+ * Every allocation of 64 KiB or more fails.  A sanitizer's allocator
+ * cannot be replaced; it is told to fail those of a MiB or more instead.
+ */
+Lines
+large_allocations_fail(const Bed &bed)
+{
+#if defined(__SANITIZE_ADDRESS__)
+	(void)bed;
+	return {"ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1"};
+#else
+	return {"LD_PRELOAD=" FAIL_ALLOC_SHIM,
+	    "FAIL_ALLOC_MARK=" + bed.host.path("shim-loaded")};
+#endif
+}
+
+bool
+shim_loaded(const Bed &bed)
+{
+#if defined(__SANITIZE_ADDRESS__)
+	(void)bed;
+	return true;
+#else
+	return exists(bed.host.path("shim-loaded"));
+#endif
+}
+
 const Fault faults[] = {
-	{ "attach fails ten times", nullptr,
-	  [](Bed &b) { b.inject_fault("attach"); b.press(); },
-	  [](Bed &b) { return b.fault_met("attach", 20); },
-	  [](Bed &b) { b.clear_fault("attach"); },
-	  [](Bed &b) { return b.largest_active() > 4; } },
-	{ "units taken by others",
-	  [](Bed &b) {
+	{ .name = "attach fails ten times",
+	  .inject = [](Bed &b) { b.inject_fault("attach"); b.press(); },
+	  .hit = [](Bed &b) { return b.fault_met("attach", 20); },
+	  .clear = [](Bed &b) { b.clear_fault("attach"); },
+	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
+	{ .name = "units taken by others",
+	  .device_first = false,
+	  .before = [](Bed &b) {
 		b.taken = first_draws_around_now();
 		Lines words{"take"};
 		words.insert(words.end(), b.taken.begin(), b.taken.end());
 		b.host.ctl(words);
-	  }, nullptr,
-	  [](Bed &b) {
+	  },
+	  .hit = [](Bed &b) {
 		for (auto &line : b.host.commands())
 			for (auto &unit : b.taken)
 				if (line.ends_with(" -u " + unit))
 					return b.largest_active() > 0;
 		return false;
-	  }, nullptr,
-	  [](Bed &b) {
+	  },
+	  .recovered = [](Bed &b) {
 		std::size_t held = 0;
 		for (auto &u : b.host.unit_list())
 			held += !u.active && u.file == "(held by other software)";
 		return held == b.taken.size() && b.largest_active() > 0;
 	  } },
-	{ "swapon of the new device fails", nullptr,
-	  [](Bed &b) { b.inject_fault("swapon"); b.press(); },
-	  [](Bed &b) { return b.fault_met("swapon", 2); },
-	  [](Bed &b) { b.clear_fault("swapon"); },
-	  [](Bed &b) { return b.largest_active() > 4; } },
-	{ "swapoff refuses on a shrink", nullptr,
-	  [](Bed &b) { b.inject_fault("swapoff"); b.relieve(); },
-	  [](Bed &b) { return b.fault_met("swapoff", 2); },
-	  [](Bed &b) { b.clear_fault("swapoff"); },
-	  [](Bed &b) { return b.ours().empty(); } },
-	{ "swapoff refuses at stop", nullptr,
-	  [](Bed &b) { b.host.ctl({"fail", "swapoff", "3"}); },
-	  [](Bed &) { return true; }, nullptr,
-	  [](Bed &) { return true; } },
-	{ "mdconfig -d is busy", nullptr,
-	  [](Bed &b) { b.inject_fault("detach"); b.press(); },
-	  [](Bed &b) { return b.fault_met("detach", 2); },
-	  [](Bed &b) { b.clear_fault("detach"); },
-	  [](Bed &b) {
+	{ .name = "swapon of the new device fails",
+	  .inject = [](Bed &b) { b.inject_fault("swapon"); b.press(); },
+	  .hit = [](Bed &b) { return b.fault_met("swapon", 2); },
+	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
+	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
+	{ .name = "swapoff refuses on a shrink",
+	  .inject = [](Bed &b) { b.inject_fault("swapoff"); b.relieve(); },
+	  .hit = [](Bed &b) { return b.fault_met("swapoff", 2); },
+	  .clear = [](Bed &b) { b.clear_fault("swapoff"); },
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "swapoff refuses at stop, then a restart",
+	  .inject = [](Bed &b) {
+		b.stop_refused_then_restart([&] { b.inject_fault("swapoff"); },
+		    [&] { b.clear_fault("swapoff"); });
+	  },
+	  .hit = &Bed::took_back,
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "stop refused for want of memory, then a restart",
+	  .config = "MAX_SIZE 4\n",
+	  .inject = [](Bed &b) {
+		b.stop_refused_then_restart([&] {
+			b.host.ctl({"set", "free_ram", "0"});
+			b.host.ctl({"set", "used", "104"});
+		}, [&] {
+			b.host.ctl({"set", "free_ram", "1024"});
+			b.host.ctl({"set", "used", "40"});
+		});
+	  },
+	  .hit = &Bed::took_back,
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "SIGKILL, then a restart",
+	  .inject = [](Bed &b) {
+		b.daemon->signal(SIGKILL);
+		b.daemon->wait_exit();
+		b.restart();
+	  },
+	  .hit = &Bed::took_back,
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "device swapped off by hand",
+	  .inject = [](Bed &b) { b.by_hand({"swapoff", b.our_device()}); },
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 8 && b.ours().size() == 1;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "device swapped off and detached by hand",
+	  .inject = [](Bed &b) {
+		std::string device = b.our_device();
+		b.by_hand({"swapoff", device});
+		b.by_hand({"mdconfig", "-d", "-u", device});
+	  },
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 8 && b.ours().size() == 1;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "a second daemon on the same swap file",
+	  .inject = [](Bed &b) {
+		Daemon second(b.host, Lines{"-c", b.config});
+		EXPECT_EQ(second.wait_exit(5), 1);
+		EXPECT_EQ(second.output(), "morvend: " + b.swap_file +
+		    " is in use by another morvend\n");
+	  },
+	  .hit = [](Bed &b) {
+		return b.host.looks() == 1 && b.quiet_cycles(2) &&
+		    b.largest_active() == 4;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "large allocations fail",
+	  .before = [](Bed &b) { b.env = large_allocations_fail(b); },
+	  .inject = &Bed::press,
+	  .hit = [](Bed &b) {
+		return shim_loaded(b) && b.largest_active() == 8;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "mdconfig -d is busy",
+	  .inject = [](Bed &b) { b.inject_fault("detach"); b.press(); },
+	  .hit = [](Bed &b) { return b.fault_met("detach", 2); },
+	  .clear = [](Bed &b) { b.clear_fault("detach"); },
+	  .recovered = [](Bed &b) {
 		for (auto &u : b.ours())
 			if (!u.active)
 				return false;
 		return b.largest_active() > 4;
 	  } },
-	{ "disk full during the fill",
-	  [](Bed &b) {
+	{ .name = "disk full during the fill",
+	  .device_first = false,
+	  .before = [](Bed &b) {
 		b.in_child = [] {
 			struct rlimit limit = { 2 << 20, RLIM_INFINITY };
 			signal(SIGXFSZ, SIG_IGN);
 			setrlimit(RLIMIT_FSIZE, &limit);
 		};
-	  }, nullptr,
-	  [](Bed &b) { return b.host.probes() >= 6 && b.ours().empty(); },
-	  [](Bed &b) {
+	  },
+	  .hit = [](Bed &b) { return b.host.probes() >= 6 && b.none_of_ours(); },
+	  .clear = [](Bed &b) {
 		struct rlimit unlimited = { RLIM_INFINITY, RLIM_INFINITY };
 		ASSERT_EQ(prlimit(b.daemon->pid, RLIMIT_FSIZE, &unlimited,
 		    nullptr), 0);
 	  },
-	  [](Bed &b) { return b.largest_active() > 0; } },
-	{ "directory missing",
-	  [](Bed &b) {
-		b.swap_file = b.host.path("gone/swap/swap0");
-		b.conf_extra = "SWAP_FILE " + b.swap_file + "\n";
-	  }, nullptr,
-	  [](Bed &b) { return b.host.probes() >= 6 && b.ours().empty(); },
-	  [](Bed &b) {
+	  .recovered = [](Bed &b) { return b.largest_active() > 0; } },
+	{ .name = "directory missing",
+	  .device_first = false,
+	  .before = [](Bed &b) { b.swap_file = b.host.path("gone/swap/swap0"); },
+	  /* Nothing is touched, not even looked at, without the directory. */
+	  .hit = [](Bed &b) {
+		usleep(2500 * 1000);
+		return b.host.probes() == 0 && b.host.looks() == 0;
+	  },
+	  .clear = [](Bed &b) {
 		std::filesystem::create_directories(b.host.path("gone/swap"));
 	  },
-	  [](Bed &b) { return b.largest_active() > 0; } },
-	{ "swapctl prints garbage", nullptr,
-	  [](Bed &b) { b.host.ctl({"swapctl-prints", "swap: none\n"}); b.press(); },
-	  [](Bed &b) { return b.quiet_cycles(3); },
-	  [](Bed &b) { b.host.ctl({"swapctl-prints", "--real"}); },
-	  [](Bed &b) { return b.largest_active() > 4; } },
-	{ "swapctl prints nothing", nullptr,
-	  [](Bed &b) { b.host.ctl({"swapctl-prints", ""}); b.press(); },
-	  [](Bed &b) { return b.quiet_cycles(3); },
-	  [](Bed &b) { b.host.ctl({"swapctl-prints", "--real"}); },
-	  [](Bed &b) { return b.largest_active() > 4; } },
-	{ "SIGTERM during a fill",
-	  [](Bed &b) { b.conf_extra = "DELTA_SIZE 2048\n"; },
-	  [](Bed &b) {
+	  .recovered = [](Bed &b) { return b.largest_active() > 0; } },
+	{ .name = "swapctl prints garbage",
+	  .inject = [](Bed &b) {
+		b.host.ctl({"swapctl-prints", "swap: none\n"});
+		b.press();
+	  },
+	  .hit = [](Bed &b) { return b.quiet_cycles(3); },
+	  .clear = [](Bed &b) { b.host.ctl({"swapctl-prints", "--real"}); },
+	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
+	{ .name = "swapctl prints nothing",
+	  .inject = [](Bed &b) {
+		b.host.ctl({"swapctl-prints", ""});
+		b.press();
+	  },
+	  .hit = [](Bed &b) { return b.quiet_cycles(3); },
+	  .clear = [](Bed &b) { b.host.ctl({"swapctl-prints", "--real"}); },
+	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
+	{ .name = "SIGTERM during a fill",
+	  .config = "DELTA_SIZE 2048\n",
+	  .device_first = false,
+	  .inject = [](Bed &b) {
 		struct stat sb = {};
 		ASSERT_TRUE(eventually([&] {
 			return stat(b.swap_file.c_str(), &sb) == 0;
@@ -225,12 +372,15 @@ const Fault faults[] = {
 		b.daemon->signal(SIGTERM);
 		stat(b.swap_file.c_str(), &sb);
 		EXPECT_LT(sb.st_size, 2048L << 20) << "the fill was over";
-	  }, nullptr, nullptr, nullptr, true, 2048 },
-	{ "SIGTERM twice", nullptr,
-	  [](Bed &b) {
+	  },
+	  .inject_stops = true,
+	  .needs_mib = 2048 },
+	{ .name = "SIGTERM twice",
+	  .inject = [](Bed &b) {
 		b.daemon->signal(SIGTERM);
 		b.daemon->signal(SIGTERM);
-	  }, nullptr, nullptr, nullptr, true },
+	  },
+	  .inject_stops = true },
 };
 
 class Faults : public ::testing::TestWithParam<Fault> {};
@@ -248,11 +398,11 @@ TEST_P(Faults, KeepSwapAndRecover)
 		bed.host.ctl({"set", "used", "40"});
 		if (fault.before)
 			fault.before(bed);
-		std::string config = bed.host.small_config(bed.conf_extra);
-		bed.daemon = std::make_unique<Daemon>(bed.host,
-		    Lines{"-c", config}, bed.in_child);
+		bed.config = bed.host.small_config(fault.config +
+		    "SWAP_FILE " + bed.swap_file + "\n");
+		bed.start();
 
-		bool had_device = !fault.before;
+		bool had_device = fault.device_first;
 		if (had_device) {
 			ASSERT_TRUE(eventually([&] {
 				return bed.largest_active() > 0;

@@ -1,8 +1,10 @@
 #!/bin/sh
 # The unmodified daemon on the real Linux kernel, under real memory
 # pressure: a memory hog confined by a cgroup far below what it allocates
-# is killed without swap and finishes with morvend running.  Afterwards no
-# swap area, loop device, backing file or process of the test is left.
+# is killed without swap and finishes with morvend running, even when
+# morvend is killed with SIGKILL half way and started again: the new one
+# takes back the swap the hog is using.  Afterwards no swap area, loop
+# device, backing file or process of the test is left.
 # usage: real_kernel_test.sh BUILD_DIR SOURCE_DIR      (exit 77: skipped)
 set -u
 build=$1 source=$2
@@ -58,18 +60,37 @@ DELTA_SIZE 128
 WAIT_TIME 1
 MAX_SIZE 1024
 CONF
-PATH="$source/simhost/kernel:$PATH" "$morvend" -c "$work/morvend.conf" &
-daemon=$!
-tries=0
-until [ "$(awk 'NR > 1' /proc/swaps | wc -l)" -gt 0 ] || [ $tries -ge 100 ]; do
-	sleep 0.1; tries=$((tries + 1))
-done
-run_hog
+start_morvend() {
+	PATH="$source/simhost/kernel:$PATH" "$morvend" -c "$work/morvend.conf" &
+	daemon=$!
+}
+# Polls for up to ten seconds.
+until_true() {
+	tries=0
+	until eval "$1" || [ $tries -ge 100 ]; do
+		sleep 0.1; tries=$((tries + 1))
+	done
+}
+swap_in_use() {
+	awk 'NR > 1 { used += $4 } END { exit !(used > 0) }' /proc/swaps
+}
+
+start_morvend
+until_true '[ "$(awk "NR > 1" /proc/swaps | wc -l)" -gt 0 ]'
+run_hog &
+hog=$!
+until_true swap_in_use
+kill -KILL "$daemon"
+wait "$daemon" 2>/dev/null
+echo "morvend killed with SIGKILL while the hog uses its swap; started again"
+start_morvend
+wait "$hog"
 status=$?
 echo "with morvend: the hog exited with status $status"
 [ "$status" -eq 0 ] || failed=1
+[ "$(grep -c '^mdconfig -l -v' "$SIMHOST_STATE/log")" -ge 2 ] || { echo "FAIL: the restart did not look for its devices"; failed=1; }
 echo "morvend ran:"
-grep -v '^swapctl' "$SIMHOST_STATE/log" | sed 's/^/  /'
+grep -v '^swapctl' "$SIMHOST_STATE/log" | grep -v '^mdconfig -l' | sed 's/^/  /'
 [ "$(grep -c '^swapon' "$SIMHOST_STATE/log")" -ge 2 ] || { echo "FAIL: no resize under load"; failed=1; }
 
 kill -TERM "$daemon"

@@ -223,4 +223,59 @@ TEST_F(Resize, ProbesReadTheirFieldOrNothing)
 	EXPECT_EQ(probe_swap_used(), -7);
 }
 
+/* Each listing as the tool prints it, or no reading at all. */
+TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
+{
+	const char header[] = "Device:       1MB-blocks      Used:\n";
+	const struct {
+		std::string swapctl, expected;
+	} swap_rows[] = {
+		{ header, "" },
+		{ std::string(header) + "/dev/ada0p3          100         40\n"
+		  "/dev/md5                4          0\n"
+		  "/dev/md2147483647          4          4\n",
+		  "-1:100 5:4 2147483647:4 " },
+		{ "", "none" },
+		{ "/dev/md5                4          0\n", "none" },
+		{ std::string(header) + "/dev/md5     lots    0\n", "none" },
+		{ std::string(header) + "/dev/md5  4  0  extra\n", "none" },
+		{ std::string(header) + "/dev/md5  4294967296  0\n", "none" },
+		{ std::string(header) + "Total:  4  0\n", "none" },
+	};
+	for (auto &row : swap_rows) {
+		std::string got = "none";
+		if (auto areas = parse_swap_areas(row.swapctl)) {
+			got.clear();
+			for (auto &area : *areas)
+				got += std::to_string(area.unit) + ":" +
+				    std::to_string(area.mib) + " ";
+		}
+		EXPECT_EQ(got, row.expected) << row.swapctl;
+	}
+
+	const struct {
+		std::string mdconfig, expected;
+	} disk_rows[] = {
+		{ "", "" },
+		{ "md5\tvnode\t  4.0M\t/a b/swap0\t\nmd7\tmalloc\t   64M\t-\t\n",
+		  "5 vnode [/a b/swap0] 7 malloc [-] " },
+		{ "md3\tvnode\t  1.0G\t/x\tlabel\n", "3 vnode [/x] " },
+		{ "md3\tvnode\t  1.0G\t/x\ty\t\n", "3 vnode [/x\ty] " },
+		{ "md0 md5 \n", "none" },
+		{ "mdx\tvnode\t  4.0M\t/a\t\n", "none" },
+		{ "md5\tvnode\t  4.0M\t/a\n", "none" },
+		{ "md5\tvnode\t  4.0M\t/a\t\ngarbage\n", "none" },
+	};
+	for (auto &row : disk_rows) {
+		std::string got = "none";
+		if (auto disks = parse_memory_disks(row.mdconfig)) {
+			got.clear();
+			for (auto &disk : *disks)
+				got += std::to_string(disk.unit) + " " + disk.type +
+				    " [" + disk.file + "] ";
+		}
+		EXPECT_EQ(got, row.expected) << row.mdconfig;
+	}
+}
+
 }

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -30,6 +31,13 @@ lines_of(const std::string &text)
 	for (std::string line; std::getline(in, line);)
 		lines.push_back(line);
 	return lines;
+}
+
+/* One word for sh, quoted as the daemon quotes its own. */
+std::string
+shell_quote(const std::string &word)
+{
+	return CommandLine().quoted(word).c_str();
 }
 
 std::string
@@ -136,7 +144,8 @@ SimHost::commands() const
 	std::vector<std::string> commands;
 
 	for (auto &line : lines_of(read_file(state + "/log"))) {
-		if (line != "swapctl -s -m")
+		if (!line.starts_with("swapctl ") &&
+		    !line.starts_with("mdconfig -l"))
 			commands.push_back(line);
 	}
 	return commands;
@@ -145,11 +154,17 @@ SimHost::commands() const
 int
 SimHost::probes() const
 {
-	int count = 0;
+	auto log = lines_of(read_file(state + "/log"));
+	return static_cast<int>(std::count(log.begin(), log.end(),
+	    "swapctl -s -m"));
+}
 
-	for (auto &line : lines_of(read_file(state + "/log")))
-		count += line == "swapctl -s -m";
-	return count;
+int
+SimHost::looks() const
+{
+	auto log = lines_of(read_file(state + "/log"));
+	return static_cast<int>(std::count(log.begin(), log.end(),
+	    "mdconfig -l -v"));
 }
 
 std::vector<std::string>
@@ -230,10 +245,13 @@ SimHost::enter()
 }
 
 Daemon::Daemon(const SimHost &host, const std::vector<std::string> &args,
-    const std::function<void()> &in_child)
+    const std::function<void()> &in_child,
+    const std::vector<std::string> &extra_env)
 {
 	static int started;
 	std::vector<std::string> env = host.environment();
+
+	env.insert(env.end(), extra_env.begin(), extra_env.end());
 	std::vector<char *> argv, envp;
 
 	out_path_ = host.path("daemon.out." + std::to_string(started++));

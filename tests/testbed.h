@@ -25,10 +25,12 @@ public:
 	std::string path(const std::string &name) const;
 	/* Runs simctl with these words (each one shell-quoted). */
 	void ctl(const std::vector<std::string> &words) const;
-	/* What the tools received, without the swapctl probes. */
+	/* What the tools were told to do: no probes, no listings. */
 	std::vector<std::string> commands() const;
-	/* How many times swapctl was run. */
+	/* How many times the totals were read (swapctl -s -m). */
 	int probes() const;
+	/* How many times the devices were listed (mdconfig -l -v). */
+	int looks() const;
 	/* "mdN SIZE swap|attached FILE" for each attached unit. */
 	std::vector<std::string> units() const;
 	struct Unit {
@@ -63,7 +65,8 @@ private:
 class Daemon {
 public:
 	Daemon(const SimHost &host, const std::vector<std::string> &args,
-	    const std::function<void()> &in_child = nullptr);
+	    const std::function<void()> &in_child = nullptr,
+	    const std::vector<std::string> &extra_env = {});
 	~Daemon();
 	Daemon(const Daemon &) = delete;
 	Daemon &operator=(const Daemon &) = delete;

@@ -1,0 +1,41 @@
+/*
+ * When to grow or shrink, and by how much: pure functions of one reading
+ * and the record, so the whole policy can be read, and tested, here.
+ */
+#include <algorithm>
+#include <climits>
+
+#include "swap/swap_device.h"
+
+std::optional<std::int32_t>
+resized_size(const Settings &settings, Direction direction)
+{
+	const std::int64_t step = direction == GROW ?
+	    settings.delta_size : -std::int64_t{settings.delta_size};
+	const std::int64_t wanted = settings.current_size + step;
+
+	if (wanted > INT32_MAX)
+		return std::nullopt;
+	if (direction == GROW && settings.max_size != 0 &&
+	    wanted > settings.max_size)
+		return std::nullopt;
+	return static_cast<std::int32_t>(std::max<std::int64_t>(wanted, 0));
+}
+
+std::optional<Resize>
+choose_resize(std::int64_t free_swap, const Settings &settings)
+{
+	std::optional<Direction> direction;
+
+	if (free_swap < settings.grow_buffer)
+		direction = GROW;
+	/* Only the swap we attached ourselves is ever taken away. */
+	else if (settings.current_size > 0 && free_swap > settings.reduce_buffer)
+		direction = SHRINK;
+	if (!direction)
+		return std::nullopt;
+	auto new_size = resized_size(settings, *direction);
+	if (!new_size)
+		return std::nullopt;
+	return Resize{ *direction, *new_size };
+}
