@@ -27,8 +27,8 @@ main(int argc, char *argv[])
 		settings.delta_size = std::atoi(argv[2]);
 
 		auto start = std::chrono::steady_clock::now();
-		auto total = probe_swap_total();
-		auto used = probe_swap_used();
+		auto total = probe_swap_total(settings.journal);
+		auto used = probe_swap_used(settings.journal);
 		auto resize = total && used ?
 		    choose_resize(*total - *used, settings) : std::nullopt;
 		if (!resize || resize->direction != GROW ||

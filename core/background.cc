@@ -1,4 +1,12 @@
-/* Background mode by double fork, and the PID file. */
+/*
+ * Background mode by double fork, and the PID file.  The launching process
+ * stays until the daemon is in place, so its exit status tells whether a
+ * daemon runs.
+ */
+#include <sys/wait.h>
+
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,6 +33,21 @@ fork_once()
 	return pid == 0 ? Detach::daemon : Detach::parent;
 }
 
+/*
+ * The daemon writes one byte once it is in place; the pipe closing with
+ * none means it is gone, and it has said why.
+ */
+Detach
+wait_until_ready(const UniqueFd &ready)
+{
+	char byte;
+	ssize_t n;
+
+	while ((n = read(ready.get(), &byte, 1)) < 0 && errno == EINTR)
+		;
+	return n == 1 ? Detach::parent : Detach::failed;
+}
+
 }
 
 /*
@@ -32,14 +55,54 @@ fork_once()
  * relative swap file and the tools' messages go where they went before.
  */
 Detach
-daemonize()
+daemonize(UniqueFd &ready)
 {
-	Detach side = fork_once();
+	int ends[2];
 
-	if (side != Detach::daemon)
+	if (pipe(ends) != 0) {
+		std::fprintf(stderr, "morvend: cannot detach: pipe: %s\n",
+		    std::strerror(errno));
+		return Detach::failed;
+	}
+	UniqueFd read_end(ends[0]), write_end(ends[1]);
+	/* The tools the daemon runs must not hold the launcher back. */
+	fcntl(write_end.get(), F_SETFD, FD_CLOEXEC);
+
+	Detach side = fork_once();
+	if (side == Detach::parent) {
+		write_end = UniqueFd();
+		side = wait_until_ready(read_end);
+		/* The middle process is done by now; leave no zombie. */
+		while (wait(nullptr) < 0 && errno == EINTR)
+			;
 		return side;
+	}
+	if (side == Detach::failed)
+		return side;
+	read_end = UniqueFd();
 	setsid();		/* leave the terminal behind */
-	return fork_once();	/* never a session leader: no terminal again */
+	side = fork_once();	/* never a session leader: no terminal again */
+	if (side == Detach::daemon)
+		ready = std::move(write_end);
+	return side;
+}
+
+void
+report_ready(UniqueFd &ready)
+{
+	struct sigaction ignore = {}, saved;
+	char byte = 0;
+
+	if (!ready)
+		return;
+	/* A launcher killed meanwhile must not take the daemon with it. */
+	ignore.sa_handler = SIG_IGN;
+	sigemptyset(&ignore.sa_mask);
+	sigaction(SIGPIPE, &ignore, &saved);
+	while (write(ready.get(), &byte, 1) < 0 && errno == EINTR)
+		;
+	sigaction(SIGPIPE, &saved, nullptr);
+	ready = UniqueFd();
 }
 
 bool

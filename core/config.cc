@@ -26,6 +26,7 @@ constexpr NumericKey numeric_keys[] = {
 	{ "DELTA_SIZE", &Settings::delta_size },
 	{ "WAIT_TIME", &Settings::wait_time },
 	{ "MAX_SIZE", &Settings::max_size },
+	{ "SYSLOG", &Settings::use_syslog },
 };
 
 /* The value starts one past the key, but never past the end of the line. */

@@ -43,8 +43,8 @@ control_loop(Settings &settings)
 			if (!retire_stale_devices(settings))
 				settings.devices_known = false;
 
-			auto total = probe_swap_total();
-			auto used = probe_swap_used();
+			auto total = probe_swap_total(settings.journal);
+			auto used = probe_swap_used(settings.journal);
 			if (total && used) {
 				auto resize = choose_resize(
 				    std::int64_t{*total} - *used, settings);
@@ -53,6 +53,7 @@ control_loop(Settings &settings)
 					settings.devices_known = false;
 			}
 		}
+		journal_cycle_done(settings.journal);
 
 		/*
 		 * A stop signal during the pause ends it at once; one that came

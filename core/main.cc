@@ -32,8 +32,9 @@ main(int argc, char *argv[])
 	std::srand(static_cast<unsigned>(std::time(nullptr)));
 	load_config(*settings);
 
+	UniqueFd ready;
 	if (settings->daemon_mode) {
-		switch (daemonize()) {
+		switch (daemonize(ready)) {
 		case Detach::daemon:
 			break;
 		case Detach::parent:
@@ -53,8 +54,12 @@ main(int argc, char *argv[])
 		write_pid_file();
 
 	install_stop_handler();
+	report_ready(ready);
+
+	open_journal(*settings);
 	control_loop(*settings);
 	if (settings->swap_lock)
 		release_swap(*settings);
+	close_journal(*settings);
 	return 0;
 }

@@ -42,6 +42,17 @@ struct StaleDevice {
 };
 
 /*
+ * What the log has told in the current run of cycles with failures, so a
+ * failure that repeats is told once, and its end once more.
+ */
+struct Journal {
+	bool			open = false;	/* SYSLOG 1: tell syslog */
+	std::vector<std::string> told;		/* failures, numbers left out */
+	bool			failed_this_cycle = false;
+	int			failed_cycles = 0;
+};
+
+/*
  * Sizes count MiB, wait_time counts seconds.  An empty path stands for a
  * path that is not set: no file can be opened under either.
  */
@@ -59,9 +70,11 @@ struct Settings {
 	std::int32_t	wait_time = 5;
 	int		write_pid = 0;
 	std::int32_t	max_size = 0;		/* 0: no bound */
+	std::int32_t	use_syslog = 0;		/* 1: tell syslog what we do */
 	std::vector<StaleDevice> stale_devices;	/* retried each cycle */
 	UniqueFd	swap_lock;		/* held: the swap file is ours */
 	bool		devices_known = false;	/* the record matches the system */
+	Journal		journal;
 };
 
 void settings_destroy(Settings *settings);
@@ -95,7 +108,8 @@ bool load_config(Settings &settings);
 
 /* Background mode and PID file. */
 enum class Detach { daemon, parent, failed };
-Detach daemonize();
+Detach daemonize(UniqueFd &ready);
+void report_ready(UniqueFd &ready);
 bool write_pid_file();
 
 #endif

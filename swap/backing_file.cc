@@ -85,8 +85,14 @@ fill_swap_file(const std::string &path, std::int32_t size)
 {
 	const std::int64_t bytes = std::int64_t{size} * mib;
 
-	if (size <= 0 || path.empty() || !has_room(path, bytes))
+	if (size <= 0 || path.empty()) {
+		errno = EINVAL;
 		return false;
+	}
+	if (!has_room(path, bytes)) {
+		errno = ENOSPC;
+		return false;
+	}
 
 	/*
 	 * Always a fresh inode with mode 0600: a descriptor opened on an older
@@ -99,10 +105,16 @@ fill_swap_file(const std::string &path, std::int32_t size)
 		return false;
 	fchmod(fd, 0600);	/* the umask may have taken bits away */
 	bool written = write_zeros(fd, bytes);
-	written = close(fd) == 0 && written;
+	int error = errno;
+	if (close(fd) != 0 && written) {
+		written = false;
+		error = errno;
+	}
 
 	/* A short file is never attached. */
-	if (!written)
+	if (!written) {
 		remove_swap_file_name(path);
+		errno = error;
+	}
 	return written;
 }

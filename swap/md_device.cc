@@ -15,21 +15,21 @@ constexpr int attach_attempts = 10;
  * met by drawing another.
  */
 int
-attach_swap_device(const std::string &path)
+attach_swap_device(Journal &journal, const std::string &path)
 {
 	for (int attempt = 0; attempt < attach_attempts; attempt++) {
 		int unit = std::rand();
 
-		if (run_command(attach_command(path, unit)))
+		if (run_command(journal, attach_command(path, unit)))
 			return unit;
 	}
 	return -1;
 }
 
 bool
-activate_device(int unit)
+activate_device(Journal &journal, int unit)
 {
-	return run_command(activate_command(unit));
+	return run_command(journal, activate_command(unit));
 }
 
 /*
@@ -37,24 +37,24 @@ activate_device(int unit)
  * back; only the system can say whether a refusal leaves it in service.
  */
 bool
-deactivate_device(int unit)
+deactivate_device(Journal &journal, int unit)
 {
-	return run_command(deactivate_command(unit)) ||
-	    device_in_service(unit) == false;
+	return run_command(journal, deactivate_command(unit)) ||
+	    device_in_service(journal, unit) == false;
 }
 
 bool
-detach_device(int unit)
+detach_device(Journal &journal, int unit)
 {
-	return run_command(detach_command(unit)) ||
-	    device_attached(unit) == false;
+	return run_command(journal, detach_command(unit)) ||
+	    device_attached(journal, unit) == false;
 }
 
 /* A device still in use as swap must not be torn out. */
 bool
-retire_device(StaleDevice &device)
+retire_device(Journal &journal, StaleDevice &device)
 {
-	if (device.in_service && deactivate_device(device.unit))
+	if (device.in_service && deactivate_device(journal, device.unit))
 		device.in_service = false;
-	return !device.in_service && detach_device(device.unit);
+	return !device.in_service && detach_device(journal, device.unit);
 }

@@ -9,9 +9,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "swap/swap_device.h"
@@ -20,12 +22,16 @@ namespace {
 
 /* The path mdconfig shows for disks over the swap file. */
 std::optional<std::string>
-resolved_swap_file(const std::string &swap_file)
+resolved_swap_file(Journal &journal, const std::string &swap_file)
 {
 	char directory[PATH_MAX];
+	std::string unresolved = swap_directory(swap_file);
 
-	if (realpath(swap_directory(swap_file).c_str(), directory) == nullptr)
+	if (realpath(unresolved.c_str(), directory) == nullptr) {
+		journal_failure(journal, "cannot resolve %s: %s",
+		    unresolved.c_str(), std::strerror(errno));
 		return std::nullopt;
+	}
 	std::string resolved = directory;
 	if (resolved != "/")
 		resolved += '/';
@@ -39,11 +45,11 @@ struct OurDevice {
 };
 
 std::optional<std::vector<OurDevice>>
-find_our_devices(const std::string &swap_file)
+find_our_devices(Journal &journal, const std::string &swap_file)
 {
-	auto file = resolved_swap_file(swap_file);
-	auto disks = list_memory_disks();
-	auto areas = list_swap_areas();
+	auto file = resolved_swap_file(journal, swap_file);
+	auto disks = list_memory_disks(journal);
+	auto areas = list_swap_areas(journal);
 	if (!file || !disks || !areas)
 		return std::nullopt;
 
@@ -78,6 +84,29 @@ device_to_keep(const std::vector<OurDevice> &ours, int md_unit)
 	return keep;
 }
 
+bool
+known_to(const Settings &settings, int unit)
+{
+	return unit == settings.md_unit || std::any_of(
+	    settings.stale_devices.begin(), settings.stale_devices.end(),
+	    [&](const StaleDevice &device) { return device.unit == unit; });
+}
+
+/* Devices the record did not know of were left by an earlier run. */
+void
+tell_found(const Settings &settings, const OurDevice *keep,
+    const std::vector<StaleDevice> &stale)
+{
+	if (keep != nullptr && !known_to(settings, keep->unit))
+		journal_info(settings.journal, "took back md%d (%d MiB) "
+		    "from an earlier run", keep->unit, keep->mib);
+	for (const StaleDevice &device : stale) {
+		if (!known_to(settings, device.unit))
+			journal_info(settings.journal, "retiring md%d, left "
+			    "by an earlier run", device.unit);
+	}
+}
+
 }
 
 SwapFileLock
@@ -85,10 +114,14 @@ lock_swap_file(Settings &settings)
 {
 	if (settings.swap_lock)
 		return SwapFileLock::held;
-	UniqueFd directory(open(swap_directory(settings.swap_file).c_str(),
-	    O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-	if (!directory)
+	std::string path = swap_directory(settings.swap_file);
+	UniqueFd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY |
+	    O_CLOEXEC));
+	if (!directory) {
+		journal_failure(settings.journal, "cannot open %s: %s",
+		    path.c_str(), std::strerror(errno));
 		return SwapFileLock::no_directory;
+	}
 	/*
 	 * A file system that keeps no locks cannot tell us about another
 	 * daemon; running without the lock beats never running.
@@ -104,7 +137,8 @@ bool
 survey_devices(Settings &settings)
 {
 	try {
-		auto ours = find_our_devices(settings.swap_file);
+		auto ours = find_our_devices(settings.journal,
+		    settings.swap_file);
 		if (!ours)
 			return false;
 		const OurDevice *keep = device_to_keep(*ours, settings.md_unit);
@@ -113,6 +147,7 @@ survey_devices(Settings &settings)
 			if (&device != keep)
 				stale.push_back({ device.unit, device.in_service });
 		}
+		tell_found(settings, keep, stale);
 		settings.md_unit = keep != nullptr ? keep->unit : -1;
 		settings.current_size = keep != nullptr ? keep->mib : 0;
 		settings.stale_devices.swap(stale);

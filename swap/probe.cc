@@ -68,29 +68,36 @@ next_word(std::string_view &line)
 
 template <typename Listing>
 std::optional<Listing>
-read_listing(const char *command,
+read_listing(Journal &journal, const char *command,
     std::optional<Listing> (*parse)(std::string_view))
 {
+	std::optional<Listing> listing;
+
 	try {
-		auto text = read_output(command);
-		return text ? parse(*text) : std::nullopt;
+		auto text = read_output(journal, command);
+		if (!text)
+			return std::nullopt;
+		listing = parse(*text);
 	} catch (const std::bad_alloc &) {
-		return std::nullopt;
+		/* told below, as a listing not read */
 	}
+	if (!listing)
+		journal_failure(journal, "%s: listing not understood", command);
+	return listing;
 }
 
 }
 
 std::optional<std::int32_t>
-probe_swap_total()
+probe_swap_total(Journal &journal)
 {
-	return read_number(total_swap_command);
+	return read_number(journal, total_swap_command);
 }
 
 std::optional<std::int32_t>
-probe_swap_used()
+probe_swap_used(Journal &journal)
 {
-	return read_number(used_swap_command);
+	return read_number(journal, used_swap_command);
 }
 
 /*
@@ -143,21 +150,21 @@ parse_memory_disks(std::string_view text)
 }
 
 std::optional<std::vector<SwapArea>>
-list_swap_areas()
+list_swap_areas(Journal &journal)
 {
-	return read_listing(swap_devices_command, parse_swap_areas);
+	return read_listing(journal, swap_devices_command, parse_swap_areas);
 }
 
 std::optional<std::vector<MemoryDisk>>
-list_memory_disks()
+list_memory_disks(Journal &journal)
 {
-	return read_listing(memory_disks_command, parse_memory_disks);
+	return read_listing(journal, memory_disks_command, parse_memory_disks);
 }
 
 std::optional<bool>
-device_in_service(int unit)
+device_in_service(Journal &journal, int unit)
 {
-	auto areas = list_swap_areas();
+	auto areas = list_swap_areas(journal);
 	if (!areas)
 		return std::nullopt;
 	return std::any_of(areas->begin(), areas->end(),
@@ -165,9 +172,9 @@ device_in_service(int unit)
 }
 
 std::optional<bool>
-device_attached(int unit)
+device_attached(Journal &journal, int unit)
 {
-	auto disks = list_memory_disks();
+	auto disks = list_memory_disks(journal);
 	if (!disks)
 		return std::nullopt;
 	return std::any_of(disks->begin(), disks->end(),

@@ -5,6 +5,9 @@
  */
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "swap/swap_device.h"
@@ -24,7 +27,7 @@ give_up_device(Settings &settings, int unit, bool in_service)
 {
 	StaleDevice device = { unit, in_service };
 
-	if (retire_device(device))
+	if (retire_device(settings.journal, device))
 		return;
 	try {
 		settings.stale_devices.push_back(device);
@@ -40,10 +43,13 @@ give_up_device(Settings &settings, int unit, bool in_service)
 int
 bring_up_device(Settings &settings, std::int32_t size)
 {
-	if (!fill_swap_file(settings.swap_file, size))
+	if (!fill_swap_file(settings.swap_file, size)) {
+		journal_failure(settings.journal, "cannot write %s (%d MiB): %s",
+		    settings.swap_file.c_str(), size, std::strerror(errno));
 		return -1;
-	int unit = attach_swap_device(settings.swap_file);
-	if (unit >= 0 && !activate_device(unit)) {
+	}
+	int unit = attach_swap_device(settings.journal, settings.swap_file);
+	if (unit >= 0 && !activate_device(settings.journal, unit)) {
 		give_up_device(settings, unit, false);
 		unit = -1;
 	}
@@ -57,7 +63,9 @@ bring_up_device(Settings &settings, std::int32_t size)
 bool
 retire_stale_devices(Settings &settings)
 {
-	std::erase_if(settings.stale_devices, retire_device);
+	std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
+		return retire_device(settings.journal, device);
+	});
 	return settings.stale_devices.empty();
 }
 
@@ -78,7 +86,7 @@ resize_swap(Settings &settings, Direction direction)
 	}
 
 	if (settings.md_unit >= 0) {
-		if (!deactivate_device(settings.md_unit)) {
+		if (!deactivate_device(settings.journal, settings.md_unit)) {
 			/* The old device still serves; the new one goes. */
 			if (new_unit >= 0) {
 				give_up_device(settings, new_unit, true);
@@ -89,6 +97,13 @@ resize_swap(Settings &settings, Direction direction)
 		give_up_device(settings, settings.md_unit, false);
 	}
 
+	const char *verb = direction == GROW ? "grew" : "shrank";
+	if (new_unit >= 0)
+		journal_info(settings.journal, "%s swap from %d to %d MiB: md%d",
+		    verb, settings.current_size, *new_size, new_unit);
+	else
+		journal_info(settings.journal, "%s swap from %d to 0 MiB: "
+		    "no device", verb, settings.current_size);
 	settings.current_size = *new_size;
 	settings.md_unit = new_unit;
 	return true;
@@ -97,9 +112,12 @@ resize_swap(Settings &settings, Direction direction)
 void
 release_swap(Settings &settings)
 {
+	const int unit = settings.md_unit;
+	const std::int32_t size = settings.current_size;
+
 	remove_swap_file_name(settings.swap_file);
-	if (settings.md_unit >= 0) {
-		give_up_device(settings, settings.md_unit, true);
+	if (unit >= 0) {
+		give_up_device(settings, unit, true);
 		settings.md_unit = -1;
 		settings.current_size = 0;
 	}
@@ -108,4 +126,17 @@ release_swap(Settings &settings)
 		sleep(1);
 		retire_stale_devices(settings);
 	}
+
+	auto left = [&](int stale) {
+		return std::any_of(settings.stale_devices.begin(),
+		    settings.stale_devices.end(),
+		    [&](const StaleDevice &device) { return device.unit == stale; });
+	};
+	if (unit >= 0 && !left(unit))
+		journal_info(settings.journal, "released md%d (%d MiB)", unit,
+		    size);
+	for (const StaleDevice &device : settings.stale_devices)
+		journal_warning(settings.journal, "could not release md%d: %s",
+		    device.unit, device.in_service ? "still in service as swap" :
+		    "still attached");
 }

@@ -2,12 +2,14 @@
 
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
-#include "core/settings.h"
+#include "swap/swap_device.h"
 
 namespace {
 
@@ -20,6 +22,21 @@ bool
 exited_zero(int status)
 {
 	return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+/* Tells the journal what became of a command that did not exit 0. */
+void
+tell_status(Journal &journal, const char *command, int status)
+{
+	if (status == -1)
+		journal_failure(journal, "%s: cannot run: %s", command,
+		    std::strerror(errno));
+	else if (WIFSIGNALED(status))
+		journal_failure(journal, "%s: killed by signal %d", command,
+		    WTERMSIG(status));
+	else
+		journal_failure(journal, "%s: exit status %d", command,
+		    WEXITSTATUS(status));
 }
 
 CommandLine
@@ -95,31 +112,49 @@ detach_command(int unit)
 }
 
 bool
-run_command(const CommandLine &command)
+run_command(Journal &journal, const CommandLine &command)
 {
-	return command.fits() && exited_zero(std::system(command.c_str()));
+	if (!command.fits()) {
+		journal_failure(journal, "%s...: command line too long",
+		    command.c_str());
+		return false;
+	}
+	int status = std::system(command.c_str());
+	if (exited_zero(status))
+		return true;
+	tell_status(journal, command.c_str(), status);
+	return false;
 }
 
 std::optional<std::int32_t>
-read_number(const char *command)
+read_number(Journal &journal, const char *command)
 {
 	char line[512];
 	Pipe pipe(popen(command, "r"));
 
-	if (!pipe || std::fgets(line, sizeof(line), pipe.get()) == nullptr)
+	if (!pipe) {
+		tell_status(journal, command, -1);
 		return std::nullopt;
-	return scan_int(line);
+	}
+	std::optional<std::int32_t> number;
+	if (std::fgets(line, sizeof(line), pipe.get()) != nullptr)
+		number = scan_int(line);
+	if (!number)
+		journal_failure(journal, "%s: printed no number", command);
+	return number;
 }
 
 std::optional<std::string>
-read_output(const char *command)
+read_output(Journal &journal, const char *command)
 {
 	char chunk[512];
 	std::string output;
 	FILE *pipe = popen(command, "r");
 
-	if (pipe == nullptr)
+	if (pipe == nullptr) {
+		tell_status(journal, command, -1);
 		return std::nullopt;
+	}
 	bool complete = true;
 	try {
 		for (std::size_t n; (n = std::fread(chunk, 1, sizeof(chunk),
@@ -128,7 +163,15 @@ read_output(const char *command)
 	} catch (const std::bad_alloc &) {
 		complete = false;
 	}
-	if (!exited_zero(pclose(pipe)) || !complete)
+	int status = pclose(pipe);
+	if (!exited_zero(status)) {
+		tell_status(journal, command, status);
 		return std::nullopt;
+	}
+	if (!complete) {
+		journal_failure(journal, "%s: no memory for its output",
+		    command);
+		return std::nullopt;
+	}
 	return output;
 }

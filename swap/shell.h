@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/settings.h"
+
 /* The longest command line the daemon runs; a longer one is refused. */
 inline constexpr std::size_t command_line_max = 1023;
 
@@ -47,16 +49,22 @@ CommandLine activate_command(int unit);
 CommandLine deactivate_command(int unit);
 CommandLine detach_command(int unit);
 
+/*
+ * The three ways to run a command.  Each tells the journal when the
+ * command could not run, failed or printed nothing usable.
+ */
+
 /* True when the command line ran and exited with status 0. */
-bool run_command(const CommandLine &command);
+bool run_command(Journal &journal, const CommandLine &command);
 
 /* The number on the first line of a command's output, if there is one. */
-std::optional<std::int32_t> read_number(const char *command);
+std::optional<std::int32_t> read_number(Journal &journal, const char *command);
 
 /*
  * A command's whole output, when it ran and exited with status 0; nothing
  * otherwise, also when there was no memory to hold the output.
  */
-std::optional<std::string> read_output(const char *command);
+std::optional<std::string> read_output(Journal &journal,
+    const char *command);
 
 #endif

@@ -18,8 +18,8 @@
  * Swap readings in MiB.  Nothing when swapctl could not be run or printed
  * no number: a broken probe must not read as a machine out of swap.
  */
-std::optional<std::int32_t> probe_swap_total();
-std::optional<std::int32_t> probe_swap_used();
+std::optional<std::int32_t> probe_swap_total(Journal &journal);
+std::optional<std::int32_t> probe_swap_used(Journal &journal);
 
 /* A device in service as swap, as swapctl -l -m lists it. */
 struct SwapArea {
@@ -42,12 +42,12 @@ std::optional<std::vector<SwapArea>> parse_swap_areas(std::string_view text);
 std::optional<std::vector<MemoryDisk>> parse_memory_disks(std::string_view text);
 
 /* The listings as the system gives them now. */
-std::optional<std::vector<SwapArea>> list_swap_areas();
-std::optional<std::vector<MemoryDisk>> list_memory_disks();
+std::optional<std::vector<SwapArea>> list_swap_areas(Journal &journal);
+std::optional<std::vector<MemoryDisk>> list_memory_disks(Journal &journal);
 
 /* Whether the system has the unit in service, or attached at all. */
-std::optional<bool> device_in_service(int unit);
-std::optional<bool> device_attached(int unit);
+std::optional<bool> device_in_service(Journal &journal, int unit);
+std::optional<bool> device_attached(Journal &journal, int unit);
 
 /* The directory the swap file lies in: "." for a bare name. */
 std::string swap_directory(const std::string &swap_file);
@@ -81,26 +81,27 @@ bool know_our_devices(Settings &settings);
 
 /*
  * Writes a fresh swap file of the given size, mode 0600 from the start.
- * Fails, leaving no file behind, when it would not fit or a write fails.
+ * Fails, leaving no file behind and errno set, when it would not fit or a
+ * write fails.
  */
 bool fill_swap_file(const std::string &path, std::int32_t mib);
 
 /* Attaches the file under a random free unit; returns the unit or -1. */
-int attach_swap_device(const std::string &path);
+int attach_swap_device(Journal &journal, const std::string &path);
 
 /*
  * Swap on, swap off, detach.  A swap off or detach that the tool refuses
  * still counts when the system shows the device already off or gone.
  */
-bool activate_device(int unit);
-bool deactivate_device(int unit);
-bool detach_device(int unit);
+bool activate_device(Journal &journal, int unit);
+bool deactivate_device(Journal &journal, int unit);
+bool detach_device(Journal &journal, int unit);
 
 /*
  * Deactivates a device if it still serves, then detaches it: true when it
  * is gone, else the record says how far it got.
  */
-bool retire_device(StaleDevice &device);
+bool retire_device(Journal &journal, StaleDevice &device);
 
 /*
  * The resize policy.  A resize replaces our device by one of new_size MiB
@@ -137,5 +138,21 @@ bool retire_stale_devices(Settings &settings);
  * for a while a swapoff that is refused for want of memory.
  */
 void release_swap(Settings &settings);
+
+/*
+ * The log of what the daemon does: syslog(3) as "morvend", facility daemon,
+ * when SYSLOG is 1, else nowhere.  A failed step is told with what failed
+ * and why; one that recurs in the next cycles is told once, and once more
+ * when a cycle passes without a failure.
+ */
+void open_journal(Settings &settings);
+void close_journal(Settings &settings);
+[[gnu::format(printf, 2, 3)]]
+void journal_info(const Journal &journal, const char *format, ...);
+[[gnu::format(printf, 2, 3)]]
+void journal_warning(const Journal &journal, const char *format, ...);
+[[gnu::format(printf, 2, 3)]]
+void journal_failure(Journal &journal, const char *format, ...);
+void journal_cycle_done(Journal &journal);
 
 #endif

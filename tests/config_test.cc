@@ -11,7 +11,7 @@ namespace {
 struct Expect {
 	std::optional<std::string> swap_file = {};
 	std::optional<std::int32_t> grow_buffer = {}, reduce_buffer = {},
-	    delta_size = {}, wait_time = {}, max_size = {};
+	    delta_size = {}, wait_time = {}, max_size = {}, use_syslog = {};
 };
 
 struct Row {
@@ -42,6 +42,7 @@ check(const Row &row, const Settings &s)
 	EXPECT_EQ(s.delta_size, e.delta_size.value_or(d.delta_size)) << row.what;
 	EXPECT_EQ(s.wait_time, e.wait_time.value_or(d.wait_time)) << row.what;
 	EXPECT_EQ(s.max_size, e.max_size.value_or(d.max_size)) << row.what;
+	EXPECT_EQ(s.use_syslog, e.use_syslog.value_or(d.use_syslog)) << row.what;
 }
 
 TEST(Config, Separator)
@@ -67,8 +68,10 @@ TEST(Config, KeysAndValues)
 	SimHost host;
 	const Row rows[] = {
 		{ "every key", "SWAP_FILE /a b\nGROW_BUFFER 1\nREDUCE_BUFFER 2\n"
-		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\n",
-		  {"/a b", 1, 2, 3, 4, 5} },
+		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\nSYSLOG 1\n",
+		  {"/a b", 1, 2, 3, 4, 5, 1} },
+		{ "SYSLOG is read as the other numbers are",
+		  "SYSLOG=1 # on\nSYSLOGGING 1\n", {.use_syslog = 1} },
 		{ "lower case and indented keys are comments",
 		  "max_size 5\n MAX_SIZE 5\n# MAX_SIZE 5\n\n", {} },
 		{ "prefix match", "DELTA_SIZES8\nREDUCE_BUFFERING 9\n",

@@ -14,6 +14,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -26,6 +28,7 @@ using Lines = std::vector<std::string>;
 
 struct Bed {
 	SimHost host;
+	LogSocket log{host};
 	std::string swap_file = host.swap_file;
 	std::string config;
 	std::function<void()> in_child;
@@ -36,8 +39,32 @@ struct Bed {
 	Lines taken;
 
 	void start() {
+		auto child = [this] {
+			if (!log.enter_namespace())
+				_exit(99);
+			if (in_child)
+				in_child();
+		};
 		daemon = std::make_unique<Daemon>(host, Lines{"-c", config},
-		    in_child, env);
+		    child, env);
+	}
+	/* The log with the swap file's path as SWAP and each number as #. */
+	Lines told() {
+		Lines lines;
+		for (std::string message : log.messages()) {
+			for (std::size_t at; (at = message.find(swap_file)) !=
+			    std::string::npos;)
+				message.replace(at, swap_file.size(), "SWAP");
+			std::size_t priority = message.find('>') + 1;
+			std::string line = message.substr(0, priority);
+			for (char c : message.substr(priority))
+				if (!std::isdigit(static_cast<unsigned char>(c)))
+					line += c;
+				else if (line.back() != '#')
+					line += '#';
+			lines.push_back(line);
+		}
+		return lines;
 	}
 	/* The daemon is gone; another one starts on the same swap file. */
 	void restart() {
@@ -116,7 +143,18 @@ struct Fault {
 	std::function<bool(Bed &)> recovered = {};
 	bool inject_stops = false;		/* inject itself stops it */
 	unsigned long needs_mib = 0;		/* room the row writes, MiB */
+	Lines logged = {};			/* with SYSLOG 1, these in turn */
 };
+
+/* Syslog lines as Bed::told() gives them: <30> is info, <28> a warning. */
+const std::string started = "<30>morvend #.# started: swap file SWAP, "
+    "grows below # MiB free, shrinks above # MiB free, steps of # MiB, "
+    "at most # MiB (#: no bound), every # s";
+const std::string stopped = "<30>stopped";
+const std::string recovered = "<30>recovered after # cycles";
+const std::string grew = "<30>grew swap from # to # MiB: md#";
+const std::string shrank_to_none = "<30>shrank swap from # to # MiB: no device";
+const std::string took_back = "<30>took back md# (# MiB) from an earlier run";
 
 std::string
 describe(const Bed &bed)
@@ -201,11 +239,15 @@ shim_loaded(const Bed &bed)
 }
 
 const Fault faults[] = {
-	{ .name = "attach fails ten times",
+	{ .name = "attach fails ten times a cycle, three cycles",
+	  .config = "SYSLOG 1\n",
 	  .inject = [](Bed &b) { b.inject_fault("attach"); b.press(); },
-	  .hit = [](Bed &b) { return b.fault_met("attach", 20); },
+	  .hit = [](Bed &b) { return b.fault_met("attach", 30); },
 	  .clear = [](Bed &b) { b.clear_fault("attach"); },
-	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
+	  .recovered = [](Bed &b) { return b.largest_active() > 4; },
+	  .logged = { started,
+		"<28>mdconfig -a -t vnode -f 'SWAP' -u #: exit status #",
+		recovered, "<30>released md# (# MiB)", stopped } },
 	{ .name = "units taken by others",
 	  .device_first = false,
 	  .before = [](Bed &b) {
@@ -233,18 +275,25 @@ const Fault faults[] = {
 	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
 	{ .name = "swapoff refuses on a shrink",
+	  .config = "SYSLOG 1\n",
 	  .inject = [](Bed &b) { b.inject_fault("swapoff"); b.relieve(); },
 	  .hit = [](Bed &b) { return b.fault_met("swapoff", 2); },
 	  .clear = [](Bed &b) { b.clear_fault("swapoff"); },
-	  .recovered = &Bed::none_of_ours },
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #",
+		shrank_to_none, recovered, stopped } },
 	{ .name = "swapoff refuses at stop, then a restart",
+	  .config = "SYSLOG 1\n",
 	  .inject = [](Bed &b) {
 		b.stop_refused_then_restart([&] { b.inject_fault("swapoff"); },
 		    [&] { b.clear_fault("swapoff"); });
 	  },
 	  .hit = &Bed::took_back,
 	  .clear = &Bed::relieve,
-	  .recovered = &Bed::none_of_ours },
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #",
+		"<28>could not release md#: still in service as swap", stopped,
+		started, took_back, shrank_to_none, stopped } },
 	{ .name = "stop refused for want of memory, then a restart",
 	  .config = "MAX_SIZE 4\n",
 	  .inject = [](Bed &b) {
@@ -429,6 +478,16 @@ TEST_P(Faults, KeepSwapAndRecover)
 		EXPECT_EQ(bed.ours().size(), 0u) << "a device was left behind";
 		EXPECT_FALSE(exists(bed.swap_file));
 		EXPECT_EQ(bed.host.units().size(), bed.taken.size());
+		if (fault.config.find("SYSLOG 1") == std::string::npos) {
+			EXPECT_EQ(bed.told(), Lines{}) << "told without SYSLOG 1";
+		} else {
+			Lines expected;
+			for (auto &line : bed.told())
+				if (std::count(fault.logged.begin(),
+				    fault.logged.end(), line) != 0)
+					expected.push_back(line);
+			EXPECT_EQ(expected, fault.logged);
+		}
 		std::istringstream output(bed.daemon->output());
 		for (std::string line; std::getline(output, line);)
 			EXPECT_TRUE(line.starts_with("mdconfig: ") ||

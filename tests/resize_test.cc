@@ -208,19 +208,19 @@ TEST_F(Resize, ReleaseRetiresTheDeviceAndRemovesTheName)
 
 TEST_F(Resize, ProbesReadTheirFieldOrNothing)
 {
-	EXPECT_EQ(probe_swap_total(), 0) << "no swap at all is a reading";
+	EXPECT_EQ(probe_swap_total(settings.journal), 0) << "no swap at all is a reading";
 	host.ctl({"set", "foreign_total", "512"});
 	host.ctl({"set", "used", "100"});
-	EXPECT_EQ(probe_swap_total(), 512);
-	EXPECT_EQ(probe_swap_used(), 100);
+	EXPECT_EQ(probe_swap_total(settings.journal), 512);
+	EXPECT_EQ(probe_swap_used(settings.journal), 100);
 
 	host.ctl({"swapctl-prints", "Total: lots of swap\n"});
-	EXPECT_EQ(probe_swap_total(), std::nullopt);
+	EXPECT_EQ(probe_swap_total(settings.journal), std::nullopt);
 	host.ctl({"swapctl-prints", ""});
-	EXPECT_EQ(probe_swap_used(), std::nullopt);
+	EXPECT_EQ(probe_swap_used(settings.journal), std::nullopt);
 	host.ctl({"swapctl-prints", "Total: 99999999999 -7\n"});
-	EXPECT_EQ(probe_swap_total(), std::nullopt) << "beyond 32 bits";
-	EXPECT_EQ(probe_swap_used(), -7);
+	EXPECT_EQ(probe_swap_total(settings.journal), std::nullopt) << "beyond 32 bits";
+	EXPECT_EQ(probe_swap_used(settings.journal), -7);
 }
 
 /* Each listing as the tool prints it, or no reading at all. */

@@ -1,9 +1,13 @@
 #include "tests/testbed.h"
 
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -330,4 +334,60 @@ std::string
 Daemon::output() const
 {
 	return read_file(out_path_);
+}
+
+LogSocket::LogSocket(const SimHost &host) : dev_(host.path("dev"))
+{
+	sockaddr_un address = {};
+	std::string log = dev_ + "/log";
+
+	mkdir(dev_.c_str(), 0755);
+	write_file(dev_ + "/null", "");
+	address.sun_family = AF_UNIX;
+	if (log.size() >= sizeof(address.sun_path))
+		throw std::runtime_error("log socket path too long");
+	log.copy(address.sun_path, log.size());
+	fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+	if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&address),
+	    sizeof(address)) != 0)
+		throw std::runtime_error("log socket");
+}
+
+LogSocket::~LogSocket()
+{
+	if (fd_ >= 0)
+		close(fd_);
+}
+
+/* The tools need /dev/null, the daemon nothing else. */
+bool
+LogSocket::enter_namespace() const
+{
+	return unshare(CLONE_NEWNS) == 0 &&
+	    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+	    mount("/dev/null", (dev_ + "/null").c_str(), nullptr, MS_BIND,
+	    nullptr) == 0 &&
+	    mount(dev_.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) == 0;
+}
+
+std::vector<std::string>
+LogSocket::messages()
+{
+	char datagram[2048];
+
+	for (ssize_t n; (n = recv(fd_, datagram, sizeof(datagram), 0)) > 0;) {
+		/* "<PRI>Mmm dd hh:mm:ss morvend[PID]: message" */
+		std::string text(datagram, static_cast<std::size_t>(n));
+		std::size_t priority_end = text.find('>');
+		std::size_t ident = text.find("morvend[");
+		std::size_t message = text.find("]: ", ident);
+		if (priority_end == std::string::npos ||
+		    ident == std::string::npos || message == std::string::npos) {
+			received_.push_back("unparsed: " + text);
+			continue;
+		}
+		received_.push_back(text.substr(0, priority_end + 1) +
+		    text.substr(message + 3));
+	}
+	return received_;
 }

@@ -85,6 +85,28 @@ private:
 	std::vector<std::string> words_;
 };
 
+/*
+ * A syslog of the test's own: a datagram socket that a daemon sees as
+ * /dev/log from a mount namespace in which /dev is this bed's.
+ */
+class LogSocket {
+public:
+	explicit LogSocket(const SimHost &host);
+	~LogSocket();
+	LogSocket(const LogSocket &) = delete;
+	LogSocket &operator=(const LogSocket &) = delete;
+
+	/* For a daemon's child: false when the namespace cannot be made. */
+	bool enter_namespace() const;
+	/* "<priority>message" of what arrived so far, oldest first. */
+	std::vector<std::string> messages();
+
+private:
+	std::string dev_;
+	int fd_ = -1;
+	std::vector<std::string> received_;
+};
+
 /* Writes a file whole. */
 void write_file(const std::string &path, const std::string &text);
 std::string read_file(const std::string &path);
