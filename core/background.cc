@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/settings.h"
+#include "core/background.h"
 #include "core/stdio_file.h"
 
 namespace {

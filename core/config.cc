@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/settings.h"
+#include "core/config.h"
 #include "core/stdio_file.h"
+#include "swap/parse.h"
 
 namespace {
 

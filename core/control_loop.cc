@@ -1,35 +1,12 @@
 /*
  * The poll cycle: measure free swap, decide, resize at most once, wait.
  */
-#include <signal.h>
+#include "core/control_loop.h"
+
 #include <unistd.h>
 
-#include "core/settings.h"
+#include "core/stop_signal.h"
 #include "swap/swap_device.h"
-
-volatile std::sig_atomic_t running = 1;
-
-void
-stop_handler(int)
-{
-	running = 0;
-}
-
-/*
- * SA_RESTART as FreeBSD's signal() has it: a probe's read or the wait for a
- * command resumes after the handler, only the pause between cycles ends.
- */
-void
-install_stop_handler()
-{
-	struct sigaction action = {};
-
-	action.sa_handler = stop_handler;
-	sigemptyset(&action.sa_mask);
-	action.sa_flags = SA_RESTART;
-	sigaction(SIGTERM, &action, nullptr);
-	sigaction(SIGINT, &action, nullptr);
-}
 
 /*
  * A step that fails leaves the record in doubt, so the next cycle asks the
@@ -60,6 +37,7 @@ control_loop(Settings &settings)
 		 * during the cycle is seen only after a whole pause, as sleep()
 		 * knows nothing of it.  sleep(0) would spin.
 		 */
-		sleep(settings.wait_time > 0 ? settings.wait_time : 1);
+		sleep(settings.wait_time > 0 ?
+		    static_cast<unsigned>(settings.wait_time) : 1);
 	}
 }

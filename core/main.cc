@@ -2,14 +2,35 @@
  * morvend: keeps a cushion of free swap by growing and shrinking a swap
  * device of its own.  The start-up order matters: nothing touches the
  * system before the options and the configuration file are read, and the
- * stop handler goes in only once the daemon is where it will run.
+ * launcher of -d is let go only once the daemon is where it will run.
  */
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "core/background.h"
+#include "core/config.h"
+#include "core/control_loop.h"
+#include "core/options.h"
 #include "core/settings.h"
+#include "core/stop_signal.h"
+#include "core/version.h"
 #include "swap/swap_device.h"
+
+namespace {
+
+void
+tell_start(const Settings &settings)
+{
+	journal_info(settings.journal, "morvend %s started: swap file %s, "
+	    "grows below %d MiB free, shrinks above %d MiB free, "
+	    "steps of %d MiB, at most %d MiB (0: no bound), every %d s",
+	    morvend_version, settings.swap_file.c_str(), settings.grow_buffer,
+	    settings.reduce_buffer, settings.delta_size, settings.max_size,
+	    settings.wait_time);
+}
+
+}
 
 int
 main(int argc, char *argv[])
@@ -44,7 +65,7 @@ main(int argc, char *argv[])
 		}
 	}
 	/* Another daemon's swap file is not ours to touch, nor its PID file. */
-	prepare_swap_directory(*settings);
+	prepare_swap_directory(settings->swap_file);
 	if (lock_swap_file(*settings) == SwapFileLock::taken) {
 		std::fprintf(stderr, "morvend: %s is in use by another morvend\n",
 		    settings->swap_file.c_str());
@@ -52,11 +73,11 @@ main(int argc, char *argv[])
 	}
 	if (settings->write_pid)
 		write_pid_file();
-
 	install_stop_handler();
 	report_ready(ready);
 
 	open_journal(*settings);
+	tell_start(*settings);
 	control_loop(*settings);
 	if (settings->swap_lock)
 		release_swap(*settings);

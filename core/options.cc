@@ -2,9 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/settings.h"
+#include "core/options.h"
+#include "core/version.h"
 
-bool
+void
 parse_options(Settings &settings, int argc, char *const argv[])
 {
 	for (int i = 1; i < argc; i++) {
@@ -21,9 +22,8 @@ parse_options(Settings &settings, int argc, char *const argv[])
 			settings.daemon_mode = 1;
 		else if (std::strcmp(arg, "-p") == 0)
 			settings.write_pid = 1;
-		/* Anything else is ignored, as it always was. */
+		/* Anything else is ignored: scripts may pass flags of others. */
 	}
-	return true;
 }
 
 void

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/settings.h"
+#include "core/config.h"
 
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

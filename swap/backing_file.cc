@@ -74,10 +74,10 @@ remove_swap_file_name(const std::string &swap_file)
 }
 
 bool
-prepare_swap_directory(const Settings &settings)
+prepare_swap_directory(const std::string &swap_file)
 {
 	/* "." and "/" are there already: the creation fails, as it should. */
-	return mkdir(swap_directory(settings.swap_file).c_str(), 0755) == 0;
+	return mkdir(swap_directory(swap_file).c_str(), 0755) == 0;
 }
 
 bool

@@ -67,12 +67,6 @@ open_journal(Settings &settings)
 		return;
 	openlog("morvend", LOG_PID, LOG_DAEMON);
 	settings.journal.open = true;
-	journal_info(settings.journal, "morvend %s started: swap file %s, "
-	    "grows below %d MiB free, shrinks above %d MiB free, "
-	    "steps of %d MiB, at most %d MiB (0: no bound), every %d s",
-	    morvend_version, settings.swap_file.c_str(), settings.grow_buffer,
-	    settings.reduce_buffer, settings.delta_size, settings.max_size,
-	    settings.wait_time);
 }
 
 void

@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "swap/parse.h"
 #include "swap/swap_device.h"
 
 namespace {

@@ -1,7 +1,7 @@
 /*
  * The one place that talks to the shell.  Every command line the daemon
  * runs is built here, with the swap file's path quoted for sh, and run by
- * the two functions below.
+ * the three functions below.
  */
 #ifndef MORVEND_SWAP_SHELL_H
 #define MORVEND_SWAP_SHELL_H

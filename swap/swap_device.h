@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/settings.h"
+#include "swap/parse.h"
 
 /*
  * Swap readings in MiB.  Nothing when swapctl could not be run or printed
@@ -20,26 +21,6 @@
  */
 std::optional<std::int32_t> probe_swap_total(Journal &journal);
 std::optional<std::int32_t> probe_swap_used(Journal &journal);
-
-/* A device in service as swap, as swapctl -l -m lists it. */
-struct SwapArea {
-	int		unit;		/* of /dev/mdN; -1: not a memory disk */
-	std::int32_t	mib;
-};
-
-/* A memory disk, as mdconfig -l -v lists it. */
-struct MemoryDisk {
-	int		unit;
-	std::string	type;		/* "vnode", "swap", "malloc", ... */
-	std::string	file;		/* resolved when it was attached */
-};
-
-/*
- * The two listings, parsed as the tools print them.  Nothing when the text
- * is not what the tool prints: that is no reading, never "no devices".
- */
-std::optional<std::vector<SwapArea>> parse_swap_areas(std::string_view text);
-std::optional<std::vector<MemoryDisk>> parse_memory_disks(std::string_view text);
 
 /* The listings as the system gives them now. */
 std::optional<std::vector<SwapArea>> list_swap_areas(Journal &journal);
@@ -56,7 +37,7 @@ std::string swap_directory(const std::string &swap_file);
 void remove_swap_file_name(const std::string &swap_file);
 
 /* Creates the swap file's directory, one level, mode 0755. */
-bool prepare_swap_directory(const Settings &settings);
+bool prepare_swap_directory(const std::string &swap_file);
 
 /*
  * One daemon per swap file: a lock on its directory that the kernel drops

@@ -195,6 +195,10 @@ TEST_F(Background, PidFileOnlyWithDashP)
  */
 TEST_F(Background, AFailedForkIsReportedAsFailure)
 {
+	if (getenv("MORVEND_TEST_REAL_MACHINE") == nullptr ||
+	    std::string(getenv("MORVEND_TEST_REAL_MACHINE")) != "1")
+		GTEST_SKIP() << "makes a cgroup on this machine; "
+		    "MORVEND_TEST_REAL_MACHINE=1 asks for it";
 	for (const char *processes : {"1", "2"}) {
 		const std::string group = "/sys/fs/cgroup/pids/morvend-test." +
 		    std::to_string(getpid());

@@ -20,10 +20,8 @@ constexpr off_t mib = 1024 * 1024;
 
 struct BackingFile : ::testing::Test {
 	SimHost host;
-	Settings settings;
 	mode_t saved_umask = umask(022);
 
-	BackingFile() { settings.swap_file = host.swap_file; }
 	~BackingFile() override { umask(saved_umask); }
 
 	struct stat file_stat() const {
@@ -42,7 +40,7 @@ all_zero(const std::string &path)
 
 TEST_F(BackingFile, IsZerosWrittenOutWithMode0600WhateverTheUmask)
 {
-	for (mode_t mask : {022, 0, 0277}) {
+	for (mode_t mask : {022u, 0u, 0277u}) {
 		umask(mask);
 		ASSERT_TRUE(fill_swap_file(host.swap_file, 3)) << "umask " << mask;
 		struct stat sb = file_stat();
@@ -100,21 +98,18 @@ TEST_F(BackingFile, AWriteErrorLeavesNoFile)
 
 TEST_F(BackingFile, DirectoryIsCreatedOneLevelDeep)
 {
-	settings.swap_file = host.path("new/swap0");
-	EXPECT_TRUE(prepare_swap_directory(settings));
+	EXPECT_TRUE(prepare_swap_directory(host.path("new/swap0")));
 	struct stat sb;
 	ASSERT_EQ(stat(host.path("new").c_str(), &sb), 0);
 	EXPECT_EQ(sb.st_mode & 07777, 0755u);
-	EXPECT_FALSE(prepare_swap_directory(settings)) << "already there";
+	EXPECT_FALSE(prepare_swap_directory(host.path("new/swap0")))
+	    << "already there";
 
-	settings.swap_file = host.path("a/b/swap0");
-	EXPECT_FALSE(prepare_swap_directory(settings));
+	EXPECT_FALSE(prepare_swap_directory(host.path("a/b/swap0")));
 	EXPECT_FALSE(exists(host.path("a")));
 
-	for (const char *path : {"/swap0", "swap0", ""}) {
-		settings.swap_file = path;
-		EXPECT_FALSE(prepare_swap_directory(settings)) << path;
-	}
+	for (const char *path : {"/swap0", "swap0", ""})
+		EXPECT_FALSE(prepare_swap_directory(path)) << path;
 }
 
 }

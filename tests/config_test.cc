@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "core/config.h"
 #include "tests/testbed.h"
 
 namespace {

@@ -88,20 +88,4 @@ TEST(ChooseResize, Table)
 	}
 }
 
-TEST(Settings, FreshRecordOwnsNoSwap)
-{
-	SettingsRecord settings = settings_create();
-
-	ASSERT_TRUE(settings);
-	EXPECT_EQ(settings->current_size, 0);
-	EXPECT_EQ(settings->md_unit, -1);
-	EXPECT_EQ(settings->swap_file, "/usr/swap/swap0");
-	EXPECT_EQ(settings->config_file, MORVEND_CONFIG_FILE);
-	EXPECT_EQ(settings->grow_buffer, 256);
-	EXPECT_EQ(settings->reduce_buffer, 1024);
-	EXPECT_EQ(settings->delta_size, 256);
-	EXPECT_EQ(settings->wait_time, 5);
-	EXPECT_EQ(settings->max_size, 0);
-}
-
 }

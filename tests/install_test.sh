@@ -1,8 +1,10 @@
 #!/bin/sh
 # cmake --install into a temporary prefix lays out the FreeBSD files, and
-# the manual pages pass mandoc's lint.  usage: install_test.sh BUILD_DIR
+# the manual pages pass mandoc's lint.
+# usage: install_test.sh BUILD_DIR VERSION
 set -eu
 build=$1
+version=$2
 dest=$(mktemp -d /tmp/morvend-install.XXXXXX)
 trap 'rm -rf "$dest"' EXIT
 
@@ -18,7 +20,7 @@ if [ "$got" != "$expected" ]; then
 	exit 1
 fi
 [ -x "$dest/sbin/morvend" ] && [ -x "$dest/etc/rc.d/morvend" ]
-"$dest/sbin/morvend" -v | grep -qx 'Morvend -- version 0.4'
+"$dest/sbin/morvend" -v | grep -qx "Morvend -- version $version"
 
 # Style notes about FreeBSD manuals missing on this host are not faults.
 lint=$(mandoc -T lint -W warning "$dest/man/man8/morvend.8" "$dest/man/man5/morvend.conf.5" 2>&1) || true

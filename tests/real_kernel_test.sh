@@ -13,6 +13,8 @@ group=/sys/fs/cgroup/memory/morvend-real.$$
 limit_mib=64 hog_mib=256
 
 skip() { echo "SKIP: $*"; exit 77; }
+[ "${MORVEND_TEST_REAL_MACHINE:-}" = 1 ] ||
+    skip "touches this machine's swap; MORVEND_TEST_REAL_MACHINE=1 asks for it"
 [ "$(id -u)" = 0 ] || skip "not root"
 [ -w /sys/fs/cgroup/memory ] || skip "no cgroup v1 memory controller"
 losetup -f >/dev/null 2>&1 || skip "no free loop device"

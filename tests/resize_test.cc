@@ -179,7 +179,7 @@ TEST_F(Resize, SwapFileIsOneShellWordThatRunsNothing)
 	EXPECT_FALSE(exists(host.path("pwned")));
 }
 
-TEST_F(Resize, ACommandLineTooLongForTheShellIsNotRun)
+TEST_F(Resize, ACommandLinePastItsBufferIsNotRun)
 {
 	std::string dir = host.path(std::string(200, 'd'));
 	for (int level = 0; level < 4; level++) {

@@ -186,12 +186,12 @@ SimHost::unit_list() const
 	for (auto &line : this->units()) {
 		std::istringstream in(line);
 		Unit unit;
-		std::string state;
+		std::string use;
 		long bytes;
-		in >> unit.name >> bytes >> state;
+		in >> unit.name >> bytes >> use;
 		std::getline(in >> std::ws, unit.file);
 		unit.mib = bytes >> 20;
-		unit.active = state == "swap";
+		unit.active = use == "swap";
 		units.push_back(unit);
 	}
 	return units;
@@ -312,7 +312,7 @@ Daemon::running()
 
 	/* Looks without reaping, so wait_exit still gets the status. */
 	return pid > 0 &&
-	    waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+	    waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
 	    info.si_pid == 0;
 }
 

@@ -1,0 +1,13 @@
+/* The poll cycle. */
+#ifndef MORVEND_CORE_CONTROL_LOOP_H
+#define MORVEND_CORE_CONTROL_LOOP_H
+
+#include "core/settings.h"
+
+/*
+ * Measures, decides and resizes every wait_time seconds until a stop
+ * signal clears running.
+ */
+void control_loop(Settings &settings);
+
+#endif
