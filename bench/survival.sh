@@ -1,0 +1,244 @@
+#!/usr/bin/env bash
+# How fast may a program's memory grow before morvend can no longer keep it
+# alive, and what does that cost the disk?  On the real Linux kernel (the
+# simhost/kernel stand-ins: memory disks are loop devices), a hog allocates
+# and touches memory at R MiB/s up to TOTAL MiB inside a memory cgroup of
+# LIMIT MiB, so all it holds beyond the limit must go to swap.  For each R
+# on the ladder, RUNS runs each of:
+#   static     a loop-device swap made before the hog starts, as large as
+#              the largest device morvend reached so far (the rates go up,
+#              so this is what it reached where it kept the hog alive)
+#   morvend/1  morvend with WAIT_TIME 1, the other settings at their defaults
+#   morvend/5  morvend with its default configuration (WAIT_TIME 5)
+# Survival: the hog finishes and finds its memory intact.
+#
+# usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]
+#            [--rates "R ..."] [--runs N] [--plot FILE.png] [--dry-run]
+# Needs root, a v1 or v2 memory cgroup, free loop devices and no swap in
+# service; otherwise it says why and exits 0 without a figure.
+set -u
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=$here/build total=384 limit=64 rates="25 50 100 200 400 800"
+runs=3 plot= dry_run=0
+settings="static morvend/1 morvend/5"
+
+usage() {
+	echo "usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]" >&2
+	echo "           [--rates \"R ...\"] [--runs N] [--plot FILE.png] [--dry-run]" >&2
+	exit 2
+}
+whole() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
+while [ $# -gt 0 ]; do
+	[ $# -ge 2 ] || [ "$1" = --dry-run ] || usage
+	case $1 in
+	--build) build=$2 ;;
+	--total) whole "$2" || usage; total=$2 ;;
+	--limit) whole "$2" || usage; limit=$2 ;;
+	--rates) rates=$2
+		[ -n "$rates" ] || usage
+		for r in $rates; do whole "$r" || usage; done ;;
+	--runs) whole "$2" || usage; runs=$2 ;;
+	--plot) [[ $2 == *.png ]] || usage; plot=$2 ;;
+	--dry-run) dry_run=1; shift; continue ;;
+	*) usage ;;
+	esac
+	shift 2
+done
+[ "$limit" -lt "$total" ] || { echo "survival: the limit must be below the total, or no swap is needed" >&2; exit 2; }
+
+echo "hog: $total MiB at each of $rates MiB/s, in a cgroup of $limit MiB"
+echo "settings: $settings; $runs run(s) each${plot:+; plot of one run in $plot}"
+[ $dry_run = 0 ] || exit 0
+
+cannot() { echo "survival: $*; no figure"; exit 0; }
+[ "$(id -u)" = 0 ] || cannot "not root"
+if [ -w /sys/fs/cgroup/memory/memory.limit_in_bytes ]; then
+	group=/sys/fs/cgroup/memory/morvend-survival.$$ limit_file=memory.limit_in_bytes
+elif grep -qw memory /sys/fs/cgroup/cgroup.controllers 2>/dev/null; then
+	group=/sys/fs/cgroup/morvend-survival.$$ limit_file=memory.max
+	grep -qw memory /sys/fs/cgroup/cgroup.subtree_control ||
+	    echo +memory >/sys/fs/cgroup/cgroup.subtree_control ||
+	    cannot "cannot enable the v2 memory controller"
+else
+	cannot "no v1 or v2 memory cgroup"
+fi
+losetup -f >/dev/null 2>&1 || cannot "no free loop device"
+[ "$(awk 'NR > 1' /proc/swaps | wc -l)" = 0 ] || cannot "swap is already in service here"
+[ -x "$build/morvend" ] && [ -x "$build/bench/morvend_rate_hog" ] ||
+    cannot "no $build/morvend or $build/bench/morvend_rate_hog (cmake -DMORVEND_BENCH=ON)"
+if [ -n "$plot" ] && ! command -v gnuplot >/dev/null; then
+	echo "survival: no gnuplot (apt-get install gnuplot-nox); no plot"
+	plot=
+fi
+
+work=$(mktemp -d /tmp/morvend-survival.XXXXXX)
+export SIMHOST_STATE=$work/host
+tools=$here/simhost/kernel
+daemon= hog= sampler=
+
+# Everything a run leaves, whatever state it was cut off in.
+tear_down() {
+	local f
+	for pid in $hog $daemon $sampler; do kill -KILL "$pid" 2>/dev/null; done
+	for pid in $(cat "$group/cgroup.procs" 2>/dev/null); do kill -KILL "$pid"; done
+	wait 2>/dev/null
+	daemon= hog= sampler=
+	for f in "$SIMHOST_STATE"/md/*; do
+		case ${f##*/} in *.*|"*") continue ;; esac
+		PATH=$tools:$PATH swapoff "/dev/md${f##*/}" 2>/dev/null
+		PATH=$tools:$PATH mdconfig -d -u "${f##*/}" 2>/dev/null
+	done
+	rm -rf "$SIMHOST_STATE" "$work/swap"
+}
+cleanup() {
+	tear_down
+	sleep 0.2
+	rmdir "$group" 2>/dev/null
+	rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+mkdir "$group" && echo $((limit << 20)) >"$group/$limit_file" ||
+    cannot "cannot make a memory cgroup"
+
+# Every 0.2 s: seconds, the hog's memory (resident and swapped), total and
+# used swap, the largest swap area (morvend's device), the hog's swapped
+# memory, all in MiB.
+sample() {
+	local t0=$EPOCHREALTIME
+	while kill -0 "$1" 2>/dev/null; do
+		awk -v now="$EPOCHREALTIME" -v t0="$t0" '
+		    FILENAME ~ /status/ && /^Vm(RSS|Swap):/ { hog += $2 }
+		    FILENAME ~ /status/ && /^VmSwap:/ { swapped = $2 }
+		    FILENAME == "/proc/swaps" && FNR > 1 {
+			total += $3; used += $4; if ($3 > big) big = $3 }
+		    END { printf "%.1f %d %d %d %d %d\n", now - t0, hog / 1024,
+			total / 1024, used / 1024, big / 1024, swapped / 1024 }' \
+		    "/proc/$1/status" /proc/swaps 2>/dev/null
+		sleep 0.2
+	done
+}
+
+# Runs the hog at a rate in the cgroup, with samples to a file; sets
+# survived (0 or 1), took (seconds) and hog_swap (largest MiB swapped).
+run_hog() {	# rate samples
+	local status deadline
+	sh -c 'echo $$ >"$1/cgroup.procs" && exec "$2" "$3" "$4"' sh "$group" \
+	    "$build/bench/morvend_rate_hog" "$total" "$1" >"$work/hog.out" 2>&1 &
+	hog=$!
+	sample "$hog" >"$2" &
+	sampler=$!
+	deadline=$((60 + 20 * total / $1))
+	sleep "$deadline" &
+	local watchdog=$!
+	# A hog stuck past its deadline counts as lost.
+	# The shell's own "Killed" notices go too.
+	while kill -0 "$hog" && kill -0 "$watchdog"; do
+		sleep 0.2
+	done 2>/dev/null
+	kill -KILL "$hog" "$watchdog" 2>/dev/null
+	wait "$hog" 2>/dev/null
+	status=$?
+	wait "$watchdog" "$sampler" 2>/dev/null
+	hog= sampler=
+	survived=$((status == 0))
+	took=$(cat "$work/hog.out")
+	[ $survived = 1 ] || took=-
+	hog_swap=$(awk '$6 > m { m = $6 } END { print m - 0 }' "$2")
+}
+
+# morvend on the kernel with the given WAIT_TIME: sets the run's figures,
+# biggest (MiB) and wrote (MiB written to its swap files).
+run_morvend() {	# wait_time rate samples
+	"$tools/../simctl" init
+	mkdir "$work/swap"
+	printf 'SWAP_FILE %s\nWAIT_TIME %s\n' "$work/swap/swap0" "$1" >"$work/morvend.conf"
+	PATH=$tools:$PATH "$build/morvend" -c "$work/morvend.conf" >/dev/null 2>&1 &
+	daemon=$!
+	for _ in $(seq 300); do
+		[ "$(awk 'NR > 1' /proc/swaps | wc -l)" -gt 0 ] && break
+		sleep 0.1
+	done
+	run_hog "$2" "$3"
+	wrote=$(awk '/^wchar/ { print int($2 / 1048576) }' "/proc/$daemon/io")
+	biggest=$(awk '$5 > m { m = $5 } END { print m - 0 }' "$3")
+	kill -TERM "$daemon"
+	wait "$daemon"
+	daemon=
+	tear_down
+}
+
+run_static() {	# size rate samples
+	"$tools/../simctl" init
+	mkdir "$work/swap"
+	dd if=/dev/zero of="$work/swap/static" bs=1M count="$1" status=none
+	PATH=$tools:$PATH mdconfig -a -t vnode -f "$work/swap/static" -u 0 &&
+	    PATH=$tools:$PATH swapon /dev/md0 || { echo "survival: no static swap" >&2; exit 1; }
+	run_hog "$2" "$3"
+	tear_down
+}
+
+mean() { awk '$1 != "-" { s += $1; n++ } END { if (n) printf "%.1f", s / n; else printf "-" }'; }
+
+printf '%6s | %-14s | %-34s | %-34s\n' "" "static" "morvend, WAIT_TIME 1" "morvend, WAIT_TIME 5"
+printf '%6s | %4s %9s | %4s %9s %8s %11s | %4s %9s %8s %11s\n' "MiB/s" \
+    "kept" "seconds" "kept" "seconds" "max MiB" "wrote/used" \
+    "kept" "seconds" "max MiB" "wrote/used"
+declare -A best
+for s in $settings; do best[$s]=0; done
+size=0
+for rate in $rates; do
+	declare -A kept=() times=() max=() wrote_sum=() used_sum=()
+	for s in $settings; do kept[$s]=0; times[$s]=; max[$s]=0; wrote_sum[$s]=0; used_sum[$s]=0; done
+	for run in $(seq "$runs"); do
+		for wait_time in 1 5; do
+			s=morvend/$wait_time
+			run_morvend "$wait_time" "$rate" "$work/samples.m$wait_time.$rate.$run"
+			kept[$s]=$((kept[$s] + survived)); times[$s]+="$took "
+			[ "$biggest" -le "${max[$s]}" ] || max[$s]=$biggest
+			[ "$biggest" -le "$size" ] || size=$biggest
+			wrote_sum[$s]=$((wrote_sum[$s] + wrote)); used_sum[$s]=$((used_sum[$s] + hog_swap))
+		done
+		run_static "$size" "$rate" "$work/samples.static.$rate.$run"
+		kept[static]=$((kept[static] + survived)); times[static]+="$took "
+	done
+	line=$(printf '%6s | %4s %9s' "$rate" "${kept[static]}/$runs" \
+	    "$(echo "${times[static]}" | tr ' ' '\n' | grep . | mean)")
+	for s in morvend/1 morvend/5; do
+		line+=$(printf ' | %4s %9s %8s %11s' "${kept[$s]}/$runs" \
+		    "$(echo "${times[$s]}" | tr ' ' '\n' | grep . | mean)" "${max[$s]}" \
+		    "$((wrote_sum[$s] / runs))/$((used_sum[$s] / runs))")
+	done
+	echo "$line"
+	for s in $settings; do
+		[ "${kept[$s]}" != "$runs" ] || [ "$rate" -le "${best[$s]}" ] || best[$s]=$rate
+	done
+done
+
+ratio() { awk -v m="$1" -v s="${best[static]}" 'BEGIN { if (s > 0) printf "%.2f", m / s; else printf "-" }'; }
+echo "highest rate kept alive $runs of $runs (MiB/s): static ${best[static]}," \
+    "morvend WAIT_TIME 1 ${best[morvend/1]} (x$(ratio "${best[morvend/1]}") of static)," \
+    "morvend WAIT_TIME 5 ${best[morvend/5]} (x$(ratio "${best[morvend/5]}") of static)"
+
+# One run in a picture: morvend with WAIT_TIME 1 at the highest rate it
+# kept alive every time (else the lowest rate), its first run.
+[ -n "$plot" ] || exit 0
+rate=${best[morvend/1]}
+[ "$rate" -gt 0 ] || rate=${rates%% *}
+data=$work/samples.m1.$rate.1
+awk 'NR > 1 && $5 != last { print } { last = $5 }' "$data" >"$work/resizes"
+gnuplot <<PLOT
+set terminal pngcairo size 800,450 font ",10" noenhanced
+set output "$plot"
+set title "hog at $rate MiB/s to $total MiB in a $limit MiB cgroup; morvend, WAIT_TIME 1"
+set xlabel "seconds"
+set ylabel "MiB"
+set key top left
+plot "$data" using 1:2 with lines lw 2 title "hog's memory", \
+     "$data" using 1:(\$3 - \$4) with lines lw 2 title "free swap", \
+     "$data" using 1:5 with steps lw 2 title "morvend's device", \
+     "$work/resizes" using 1:5 with points pt 7 ps 1.2 title "resize"
+PLOT
+echo "plot of one run: $plot"

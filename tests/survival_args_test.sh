@@ -1,0 +1,35 @@
+#!/bin/sh
+# bench/survival.sh's argument handling, in dry runs that touch nothing:
+# one row per command line, with the exit status and first line it gives.
+# usage: survival_args_test.sh SOURCE_DIR
+script=$1/bench/survival.sh
+failed=0
+row() {	# status first-line args...
+	want_status=$1 want_line=$2
+	shift 2
+	got_line=$(bash "$script" --dry-run "$@" 2>&1 | head -n 1)
+	bash "$script" --dry-run "$@" >/dev/null 2>&1
+	got_status=$?
+	if [ "$got_status" != "$want_status" ] || [ "$got_line" != "$want_line" ]; then
+		echo "FAIL: $*: status $got_status, \"$got_line\""
+		failed=1
+	fi
+}
+usage='usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]'
+
+row 0 "hog: 384 MiB at each of 25 50 100 200 400 800 MiB/s, in a cgroup of 64 MiB"
+row 0 "hog: 1024 MiB at each of 10 30 MiB/s, in a cgroup of 128 MiB" \
+    --total 1024 --limit 128 --rates "10 30" --runs 1 --plot x.png
+row 2 "$usage" --rates ""
+row 2 "$usage" --rates "10 fast"
+row 2 "$usage" --total 0
+row 2 "$usage" --runs -1
+row 2 "$usage" --plot x.svg
+row 2 "$usage" --limit
+row 2 "$usage" --verbose
+row 2 "survival: the limit must be below the total, or no swap is needed" \
+    --total 64 --limit 64
+[ "$(bash "$script" --dry-run --runs 1 | sed -n 2p)" = \
+    "settings: static morvend/1 morvend/5; 1 run(s) each" ] ||
+    { echo "FAIL: the plan's second line"; failed=1; }
+exit $failed
