@@ -65,8 +65,8 @@ else
 fi
 losetup -f >/dev/null 2>&1 || cannot "no free loop device"
 [ "$(awk 'NR > 1' /proc/swaps | wc -l)" = 0 ] || cannot "swap is already in service here"
-[ -x "$build/morvend" ] && [ -x "$build/bench/morvend_rate_hog" ] ||
-    cannot "no $build/morvend or $build/bench/morvend_rate_hog (cmake -DMORVEND_BENCH=ON)"
+[ -x "$build/morvend" ] && [ -x "$build/tests/morvend_hog" ] ||
+    cannot "no $build/morvend or $build/tests/morvend_hog: build first"
 if [ -n "$plot" ] && ! command -v gnuplot >/dev/null; then
 	echo "survival: no gnuplot (apt-get install gnuplot-nox); no plot"
 	plot=
@@ -90,6 +90,10 @@ tear_down() {
 		PATH=$tools:$PATH mdconfig -d -u "${f##*/}" 2>/dev/null
 	done
 	rm -rf "$SIMHOST_STATE" "$work/swap"
+}
+set_up() {
+	"$here/simhost/simctl" init
+	mkdir "$work/swap"
 }
 cleanup() {
 	tear_down
@@ -126,7 +130,7 @@ sample() {
 run_hog() {	# rate samples
 	local status deadline
 	sh -c 'echo $$ >"$1/cgroup.procs" && exec "$2" "$3" "$4"' sh "$group" \
-	    "$build/bench/morvend_rate_hog" "$total" "$1" >"$work/hog.out" 2>&1 &
+	    "$build/tests/morvend_hog" "$total" "$1" >"$work/hog.out" 2>&1 &
 	hog=$!
 	sample "$hog" >"$2" &
 	sampler=$!
@@ -152,8 +156,7 @@ run_hog() {	# rate samples
 # morvend on the kernel with the given WAIT_TIME: sets the run's figures,
 # biggest (MiB) and wrote (MiB written to its swap files).
 run_morvend() {	# wait_time rate samples
-	"$tools/../simctl" init
-	mkdir "$work/swap"
+	set_up
 	printf 'SWAP_FILE %s\nWAIT_TIME %s\n' "$work/swap/swap0" "$1" >"$work/morvend.conf"
 	PATH=$tools:$PATH "$build/morvend" -c "$work/morvend.conf" >/dev/null 2>&1 &
 	daemon=$!
@@ -171,8 +174,7 @@ run_morvend() {	# wait_time rate samples
 }
 
 run_static() {	# size rate samples
-	"$tools/../simctl" init
-	mkdir "$work/swap"
+	set_up
 	dd if=/dev/zero of="$work/swap/static" bs=1M count="$1" status=none
 	PATH=$tools:$PATH mdconfig -a -t vnode -f "$work/swap/static" -u 0 &&
 	    PATH=$tools:$PATH swapon /dev/md0 || { echo "survival: no static swap" >&2; exit 1; }

@@ -84,29 +84,29 @@ device_to_keep(const std::vector<OurDevice> &ours, int md_unit)
 	return keep;
 }
 
-bool
-known_to(const Settings &settings, int unit)
-{
-	return unit == settings.md_unit || std::any_of(
-	    settings.stale_devices.begin(), settings.stale_devices.end(),
-	    [&](const StaleDevice &device) { return device.unit == unit; });
-}
-
 /* Devices the record did not know of were left by an earlier run. */
 void
 tell_found(const Settings &settings, const OurDevice *keep,
     const std::vector<StaleDevice> &stale)
 {
-	if (keep != nullptr && !known_to(settings, keep->unit))
+	if (keep != nullptr && !device_known(settings, keep->unit))
 		journal_info(settings.journal, "took back md%d (%d MiB) "
 		    "from an earlier run", keep->unit, keep->mib);
 	for (const StaleDevice &device : stale) {
-		if (!known_to(settings, device.unit))
+		if (!device_known(settings, device.unit))
 			journal_info(settings.journal, "retiring md%d, left "
 			    "by an earlier run", device.unit);
 	}
 }
 
+}
+
+bool
+device_known(const Settings &settings, int unit)
+{
+	return unit == settings.md_unit || std::any_of(
+	    settings.stale_devices.begin(), settings.stale_devices.end(),
+	    [&](const StaleDevice &device) { return device.unit == unit; });
 }
 
 SwapFileLock

@@ -3,8 +3,6 @@
  * as swap, and which memory disks exist.
  */
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <new>
 
 #include "swap/shell.h"

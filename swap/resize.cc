@@ -5,7 +5,6 @@
  */
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -127,12 +126,7 @@ release_swap(Settings &settings)
 		retire_stale_devices(settings);
 	}
 
-	auto left = [&](int stale) {
-		return std::any_of(settings.stale_devices.begin(),
-		    settings.stale_devices.end(),
-		    [&](const StaleDevice &device) { return device.unit == stale; });
-	};
-	if (unit >= 0 && !left(unit))
+	if (unit >= 0 && !device_known(settings, unit))
 		journal_info(settings.journal, "released md%d (%d MiB)", unit,
 		    size);
 	for (const StaleDevice &device : settings.stale_devices)

@@ -54,6 +54,9 @@ SwapFileLock lock_swap_file(Settings &settings);
  */
 bool survey_devices(Settings &settings);
 
+/* Whether the record holds the unit, as ours in use or as stale. */
+bool device_known(const Settings &settings, int unit);
+
 /*
  * True once the swap file is ours and the record agrees with the system;
  * until then the daemon touches nothing.

@@ -10,7 +10,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -27,8 +26,7 @@ using Lines = std::vector<std::string>;
 bool
 isolate_var_run(const std::string &dir)
 {
-	return unshare(CLONE_NEWNS) == 0 &&
-	    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+	return enter_private_mounts() &&
 	    mount(dir.c_str(), "/var/run", nullptr, MS_BIND, nullptr) == 0;
 }
 

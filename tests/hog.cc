@@ -1,44 +1,47 @@
 /*
- * A memory hog: allocates and touches memory steadily, a chunk at a time,
- * then reads it all back.  usage: morvend_hog MiB [chunk MiB] [pause ms]
- * Exits 0 when every byte held what it wrote.
+ * A memory hog whose memory grows at a steady rate: it allocates and
+ * touches one MiB at a time, paced by the clock, up to a total, then checks
+ * that every page still holds what it wrote.  Exits 0 when it does, 4 when
+ * memory came back wrong, 3 when an allocation failed; prints the seconds
+ * it took.  usage: morvend_hog TOTAL_MIB RATE_MIB_PER_S
  */
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 int
 main(int argc, char *argv[])
 {
-	if (argc < 2) {
-		std::fprintf(stderr, "usage: morvend_hog MiB [chunk MiB] [pause ms]\n");
+	if (argc != 3 || std::atoi(argv[1]) <= 0 || std::atof(argv[2]) <= 0) {
+		std::fprintf(stderr, "usage: morvend_hog TOTAL_MIB "
+		    "RATE_MIB_PER_S\n");
 		return 2;
 	}
-	const std::size_t mib = 1 << 20;
+	constexpr std::size_t mib = 1 << 20, page = 4096;
 	const int total = std::atoi(argv[1]);
-	const int chunk = argc > 2 ? std::atoi(argv[2]) : 4;
-	const auto pause_ms = static_cast<useconds_t>(argc > 3 ?
-	    std::atoi(argv[3]) : 100);
-	const std::size_t chunk_bytes = static_cast<std::size_t>(chunk) * mib;
+	const std::chrono::duration<double> per_mib(1.0 / std::atof(argv[2]));
+	const auto start = std::chrono::steady_clock::now();
 	std::vector<unsigned char *> chunks;
 
-	for (int held = 0; held < total; held += chunk) {
-		auto *block = static_cast<unsigned char *>(std::malloc(chunk_bytes));
-		if (block == nullptr)
+	for (int held = 0; held < total; held++) {
+		std::this_thread::sleep_until(start +
+		    std::chrono::duration_cast<std::chrono::nanoseconds>(
+		    per_mib * held));
+		auto *chunk = static_cast<unsigned char *>(std::malloc(mib));
+		if (chunk == nullptr)
 			return 3;
-		std::memset(block, static_cast<int>(chunks.size() + 1), chunk_bytes);
-		chunks.push_back(block);
-		usleep(pause_ms * 1000);
+		std::memset(chunk, held % 251 + 1, mib);
+		chunks.push_back(chunk);
 	}
 	for (std::size_t i = 0; i < chunks.size(); i++)
-		for (std::size_t b = 0; b < chunk_bytes; b += 4096)
-			if (chunks[i][b] != static_cast<unsigned char>(i + 1))
-				return 4;	/* the memory came back wrong */
-	for (auto *block : chunks)
-		std::free(block);
-	std::printf("hog: held and checked %d MiB\n", total);
+		for (std::size_t b = 0; b < mib; b += page)
+			if (chunks[i][b] != i % 251 + 1)
+				return 4;
+	std::chrono::duration<double> took =
+	    std::chrono::steady_clock::now() - start;
+	std::printf("%.2f\n", took.count());
 	return 0;
 }

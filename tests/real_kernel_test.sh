@@ -45,7 +45,7 @@ mkdir "$work/swap"
 mkdir "$group" && echo $((limit_mib << 20)) >"$group/memory.limit_in_bytes" || exit 1
 
 run_hog() {
-	sh -c 'echo $$ >"$1/cgroup.procs" && exec "$2" "$3" 4 100' sh "$group" "$hog" "$hog_mib"
+	sh -c 'echo $$ >"$1/cgroup.procs" && exec "$2" "$3" 40' sh "$group" "$hog" "$hog_mib"
 }
 
 failed=0
@@ -79,7 +79,7 @@ swap_in_use() {
 
 start_morvend
 until_true '[ "$(awk "NR > 1" /proc/swaps | wc -l)" -gt 0 ]'
-run_hog &
+run_hog >/dev/null &
 hog=$!
 until_true swap_in_use
 kill -KILL "$daemon"

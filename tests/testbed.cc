@@ -156,19 +156,22 @@ SimHost::commands() const
 }
 
 int
-SimHost::probes() const
+SimHost::times_run(const std::string &command) const
 {
 	auto log = lines_of(read_file(state + "/log"));
-	return static_cast<int>(std::count(log.begin(), log.end(),
-	    "swapctl -s -m"));
+	return static_cast<int>(std::count(log.begin(), log.end(), command));
+}
+
+int
+SimHost::probes() const
+{
+	return times_run("swapctl -s -m");
 }
 
 int
 SimHost::looks() const
 {
-	auto log = lines_of(read_file(state + "/log"));
-	return static_cast<int>(std::count(log.begin(), log.end(),
-	    "mdconfig -l -v"));
+	return times_run("mdconfig -l -v");
 }
 
 std::vector<std::string>
@@ -312,7 +315,8 @@ Daemon::running()
 
 	/* Looks without reaping, so wait_exit still gets the status. */
 	return pid > 0 &&
-	    waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+	    waitid(P_PID, static_cast<id_t>(pid), &info,
+	    WEXITED | WNOHANG | WNOWAIT) == 0 &&
 	    info.si_pid == 0;
 }
 
@@ -359,12 +363,18 @@ LogSocket::~LogSocket()
 		close(fd_);
 }
 
+bool
+enter_private_mounts()
+{
+	return unshare(CLONE_NEWNS) == 0 &&
+	    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+}
+
 /* The tools need /dev/null, the daemon nothing else. */
 bool
 LogSocket::enter_namespace() const
 {
-	return unshare(CLONE_NEWNS) == 0 &&
-	    mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+	return enter_private_mounts() &&
 	    mount("/dev/null", (dev_ + "/null").c_str(), nullptr, MS_BIND,
 	    nullptr) == 0 &&
 	    mount(dev_.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) == 0;

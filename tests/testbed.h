@@ -56,6 +56,8 @@ public:
 	std::string swap_file;
 
 private:
+	int times_run(const std::string &command) const;
+
 	std::string root_;
 	std::string saved_path_;
 	bool entered_ = false;
@@ -106,6 +108,12 @@ private:
 	int fd_ = -1;
 	std::vector<std::string> received_;
 };
+
+/*
+ * Puts the calling process in a mount namespace of its own whose mounts
+ * never reach the machine's.
+ */
+bool enter_private_mounts();
 
 /* Writes a file whole. */
 void write_file(const std::string &path, const std::string &text);
