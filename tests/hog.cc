@@ -36,10 +36,14 @@ main(int argc, char *argv[])
 		std::memset(chunk, held % 251 + 1, mib);
 		chunks.push_back(chunk);
 	}
+	bool intact = true;
 	for (std::size_t i = 0; i < chunks.size(); i++)
 		for (std::size_t b = 0; b < mib; b += page)
-			if (chunks[i][b] != i % 251 + 1)
-				return 4;
+			intact = intact && chunks[i][b] == i % 251 + 1;
+	for (auto *chunk : chunks)
+		std::free(chunk);
+	if (!intact)
+		return 4;
 	std::chrono::duration<double> took =
 	    std::chrono::steady_clock::now() - start;
 	std::printf("%.2f\n", took.count());
