@@ -112,6 +112,6 @@ write_pid_file()
 
 	if (!file)
 		return false;
-	std::fprintf(file.get(), "%d", static_cast<int>(getpid()));
-	return true;
+	return std::fprintf(file.get(), "%d", static_cast<int>(getpid())) > 0 &&
+	    std::fflush(file.get()) == 0;
 }

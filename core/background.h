@@ -20,7 +20,7 @@ enum class Detach { daemon, parent, failed };
 Detach daemonize(UniqueFd &ready);
 void report_ready(UniqueFd &ready);
 
-/* Writes this process's id, with no newline. */
+/* Writes this process's id, with no newline; false, errno set, on failure. */
 bool write_pid_file();
 
 #endif

@@ -4,9 +4,12 @@
  * system before the options and the configuration file are read, and the
  * launcher of -d is let go only once the daemon is where it will run.
  */
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <string>
 
 #include "core/background.h"
 #include "core/config.h"
@@ -32,6 +35,18 @@ tell_start(const Settings &settings)
 
 }
 
+/* Said where an admin will see it, then carried on: it may be a test box. */
+void
+warn_if_unsound(const Settings &settings)
+{
+	std::string trouble = unsound_file_system(settings.swap_file);
+
+	if (trouble.empty())
+		return;
+	std::fprintf(stderr, "morvend: warning: %s\n", trouble.c_str());
+	journal_warning(settings.journal, "warning: %s", trouble.c_str());
+}
+
 int
 main(int argc, char *argv[])
 {
@@ -52,6 +67,15 @@ main(int argc, char *argv[])
 
 	std::srand(static_cast<unsigned>(std::time(nullptr)));
 	load_config(*settings);
+	/* Disks over a path that the listing shows otherwise are never found. */
+	std::string listed = resolve_swap_file(settings->swap_file)
+	    .value_or(settings->swap_file);
+	if (const char *why = unlistable_because(listed)) {
+		std::fprintf(stderr, "morvend: swap file \"%s\" %s, which "
+		    "mdconfig -l -v would not list as it is\n",
+		    printable(listed).c_str(), why);
+		return 1;
+	}
 
 	UniqueFd ready;
 	if (settings->daemon_mode) {
@@ -67,17 +91,22 @@ main(int argc, char *argv[])
 	/* Another daemon's swap file is not ours to touch, nor its PID file. */
 	prepare_swap_directory(settings->swap_file);
 	if (lock_swap_file(*settings) == SwapFileLock::taken) {
-		std::fprintf(stderr, "morvend: %s is in use by another morvend\n",
-		    settings->swap_file.c_str());
+		std::fprintf(stderr, "morvend: another morvend holds %s\n",
+		    swap_directory(settings->swap_file).c_str());
 		return 1;
 	}
-	if (settings->write_pid)
-		write_pid_file();
+	/* rc.d finds a daemon started with -d by its PID file alone. */
+	if (settings->write_pid && !write_pid_file() && settings->daemon_mode) {
+		std::fprintf(stderr, "morvend: cannot write %s: %s\n",
+		    pid_file_path, std::strerror(errno));
+		return 1;
+	}
 	install_stop_handler();
-	report_ready(ready);
-
 	open_journal(*settings);
 	tell_start(*settings);
+	warn_if_unsound(*settings);
+	report_ready(ready);
+
 	control_loop(*settings);
 	if (settings->swap_lock)
 		release_swap(*settings);

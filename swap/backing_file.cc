@@ -2,6 +2,12 @@
  * The backing file: zeros written out in full, so the memory disk never
  * has to find blocks while the system is already short of memory.
  */
+#if defined(__FreeBSD__)
+#include <sys/param.h>
+#include <sys/mount.h>
+#else
+#include <sys/vfs.h>
+#endif
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -10,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "swap/swap_device.h"
 
@@ -19,17 +26,61 @@ constexpr std::int64_t mib = 1024 * 1024;
 /* Keeps the fill at dd bs=1M's pace while staying in the cache. */
 constexpr std::size_t zero_chunk = 256 * 1024;
 
-/* Space left to us (not to root's reserve) on the file's file system. */
 bool
 has_room(const std::string &path, std::int64_t bytes)
 {
 	struct statvfs fs;
 
-	if (statvfs(swap_directory(path).c_str(), &fs) != 0 || fs.f_frsize == 0)
+	if (statvfs(swap_directory(path).c_str(), &fs) != 0)
 		return false;
-	auto blocks = static_cast<std::uint64_t>(bytes) / fs.f_frsize +
-	    (static_cast<std::uint64_t>(bytes) % fs.f_frsize != 0);
-	return fs.f_bavail >= blocks;
+	return fits_in_free_space(fs.f_bavail, fs.f_blocks, fs.f_frsize, bytes);
+}
+
+#if defined(__FreeBSD__)
+/* The name of the file system dir lies on, as the system names it. */
+std::string
+file_system_type(const std::string &dir)
+{
+	struct statfs fs;
+
+	return statfs(dir.c_str(), &fs) == 0 ? fs.f_fstypename : "";
+}
+#else
+/* Linux has only magic numbers: the names of those we warn about. */
+std::string
+file_system_type(const std::string &dir)
+{
+	struct statfs fs;
+
+	if (statfs(dir.c_str(), &fs) != 0)
+		return "";
+	switch (fs.f_type) {
+	case 0x2fc12fc1:
+		return "zfs";
+	case 0x6969:
+		return "nfs";
+	case 0x01021994:
+		return "tmpfs";
+	}
+	return "";
+}
+#endif
+
+/* Why swapping to a file on this file system is asking for trouble. */
+const char *
+swap_trouble_on(std::string_view type)
+{
+	if (type == "zfs")
+		return "a zero-filled file there reserves no space, so every "
+		    "page swapped out allocates in the file system while "
+		    "memory is short";
+	if (type == "nfs")
+		return "every page swapped out must cross the network while "
+		    "memory is short";
+	if (type == "tmpfs")
+		return "it is kept in memory and swap itself, so swapping to "
+		    "it frees nothing";
+	return nullptr;
 }
 
 /*
@@ -54,6 +105,34 @@ write_zeros(int fd, std::int64_t bytes)
 	return true;
 }
 
+}
+
+/*
+ * Space left to us, not to root's reserve.  FreeBSD's statvfs copies a UFS
+ * that is already into the reserve as a negative count into this unsigned
+ * field: a count above the total is no room at all.
+ */
+bool
+fits_in_free_space(std::uint64_t free_blocks, std::uint64_t total_blocks,
+    std::uint64_t block_size, std::int64_t bytes)
+{
+	if (block_size == 0 || bytes < 0 || free_blocks > total_blocks)
+		return false;
+	auto size = static_cast<std::uint64_t>(bytes);
+	auto blocks = size / block_size + (size % block_size != 0);
+	return free_blocks >= blocks;
+}
+
+std::string
+unsound_file_system(const std::string &swap_file)
+{
+	std::string directory = swap_directory(swap_file);
+	std::string type = file_system_type(directory);
+	const char *trouble = swap_trouble_on(type);
+
+	if (trouble == nullptr)
+		return "";
+	return directory + " is on " + type + ": " + trouble;
 }
 
 std::string

@@ -18,24 +18,37 @@
 
 #include "swap/swap_device.h"
 
-namespace {
-
-/* The path mdconfig shows for disks over the swap file. */
 std::optional<std::string>
-resolved_swap_file(Journal &journal, const std::string &swap_file)
+resolve_swap_file(const std::string &swap_file)
 {
 	char directory[PATH_MAX];
-	std::string unresolved = swap_directory(swap_file);
 
-	if (realpath(unresolved.c_str(), directory) == nullptr) {
-		journal_failure(journal, "cannot resolve %s: %s",
-		    unresolved.c_str(), std::strerror(errno));
+	if (realpath(swap_directory(swap_file).c_str(), directory) == nullptr)
 		return std::nullopt;
-	}
 	std::string resolved = directory;
 	if (resolved != "/")
 		resolved += '/';
 	return resolved + swap_file.substr(swap_file.rfind('/') + 1);
+}
+
+namespace {
+
+std::optional<std::string>
+resolved_swap_file(Journal &journal, const std::string &swap_file)
+{
+	auto resolved = resolve_swap_file(swap_file);
+
+	if (!resolved)
+		journal_failure(journal, "cannot resolve %s: %s",
+		    swap_directory(swap_file).c_str(), std::strerror(errno));
+	return resolved;
+}
+
+/* Other software holds memory disks too; ours are over our swap file. */
+bool
+over_swap_file(const MemoryDisk &disk, const std::string &file)
+{
+	return disk.type == "vnode" && disk.file == file;
 }
 
 struct OurDevice {
@@ -55,7 +68,7 @@ find_our_devices(Journal &journal, const std::string &swap_file)
 
 	std::vector<OurDevice> ours;
 	for (const MemoryDisk &disk : *disks) {
-		if (disk.type != "vnode" || disk.file != *file)
+		if (!over_swap_file(disk, *file))
 			continue;
 		OurDevice device = { disk.unit, false, 0 };
 		for (const SwapArea &area : *areas) {
@@ -82,6 +95,30 @@ device_to_keep(const std::vector<OurDevice> &ours, int md_unit)
 			keep = &device;
 	}
 	return keep;
+}
+
+/* Drops from the record the units that the listing does not show as ours. */
+void
+forget_units_unlisted(Settings &settings, const std::string &file,
+    const std::vector<MemoryDisk> &disks)
+{
+	auto ours = [&](int unit) {
+		bool found = std::any_of(disks.begin(), disks.end(),
+		    [&](const MemoryDisk &disk) {
+			return disk.unit == unit && over_swap_file(disk, file);
+		});
+		if (!found)
+			journal_warning(settings.journal, "md%d is no longer "
+			    "a disk over %s: left alone", unit, file.c_str());
+		return found;
+	};
+	if (settings.md_unit >= 0 && !ours(settings.md_unit)) {
+		settings.md_unit = -1;
+		settings.current_size = 0;
+	}
+	std::erase_if(settings.stale_devices, [&](const StaleDevice &device) {
+		return !ours(device.unit);
+	});
 }
 
 /* Devices the record did not know of were left by an earlier run. */
@@ -155,6 +192,22 @@ survey_devices(Settings &settings)
 		return false;
 	}
 	settings.devices_known = true;
+	return true;
+}
+
+bool
+forget_units_not_ours(Settings &settings)
+{
+	try {
+		auto file = resolved_swap_file(settings.journal,
+		    settings.swap_file);
+		auto disks = list_memory_disks(settings.journal);
+		if (!file || !disks)
+			return false;
+		forget_units_unlisted(settings, *file, *disks);
+	} catch (const std::bad_alloc &) {
+		return false;
+	}
 	return true;
 }
 

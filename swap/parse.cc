@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -107,9 +108,10 @@ parse_swap_areas(std::string_view text)
 }
 
 /*
- * One line per disk: name, type, size, file ("-" for none) and label, each
- * ended by a tab but the label.  The label is usually empty, so the file
- * runs up to the last tab.
+ * One line per disk, its fields set apart by tabs: name, type, size, then
+ * the file ("-" for none) on every release since the file was listed, and
+ * after it nothing (older releases), the label (13.x, 14.x), or the label
+ * and the options (15.0 on).  The file is the fourth field, whatever follows.
  */
 std::optional<std::vector<MemoryDisk>>
 parse_memory_disks(std::string_view text)
@@ -121,12 +123,59 @@ parse_memory_disks(std::string_view text)
 		auto unit = unit_of(next_field(line, '\t'), "md");
 		std::string_view type = next_field(line, '\t');
 		std::string_view size = next_field(line, '\t');
-		std::size_t label = line.rfind('\t');
-		if (!unit || type.empty() || size.empty() ||
-		    label == std::string_view::npos)
+		if (!unit || type.empty() || size.empty())
 			return std::nullopt;
 		disks.push_back({ *unit, std::string(type),
-		    std::string(line.substr(0, label)) });
+		    std::string(next_field(line, '\t')) });
 	}
 	return disks;
+}
+
+const char *
+unlistable_because(std::string_view path)
+{
+	constexpr std::string_view escaped = "&<>'\"";
+
+	for (std::size_t i = 0; i < path.size(); i++) {
+		auto byte = static_cast<unsigned char>(path[i]);
+		if (byte < 0x20 || byte == 0x7f)
+			return "has a control character";
+		if (byte > 0x7e)
+			return "has a byte above 0x7e";
+		if (byte != ' ')
+			continue;
+		if (i == 0 || i + 1 == path.size())
+			return "has a blank at one end";
+		if (escaped.find(path[i - 1]) != std::string_view::npos ||
+		    escaped.find(path[i + 1]) != std::string_view::npos)
+			return "has a blank next to one of & < > ' \"";
+	}
+	return nullptr;
+}
+
+std::string
+printable(std::string_view text)
+{
+	std::string out;
+
+	for (char c : text) {
+		auto byte = static_cast<unsigned char>(c);
+		if (c == '\\' || c == '"') {
+			out += '\\';
+			out += c;
+		} else if (c == '\r') {
+			out += "\\r";
+		} else if (c == '\n') {
+			out += "\\n";
+		} else if (c == '\t') {
+			out += "\\t";
+		} else if (byte < 0x20 || byte > 0x7e) {
+			char hex[8];
+			std::snprintf(hex, sizeof(hex), "\\x%02x", byte);
+			out += hex;
+		} else {
+			out += c;
+		}
+	}
+	return out;
 }

@@ -38,4 +38,16 @@ struct MemoryDisk {
 std::optional<std::vector<SwapArea>> parse_swap_areas(std::string_view text);
 std::optional<std::vector<MemoryDisk>> parse_memory_disks(std::string_view text);
 
+/*
+ * What in a resolved path would make mdconfig -l -v show it otherwise than
+ * it is, so that the disks over it could not be found: the kernel turns
+ * control bytes into "?", trims blanks at either end, and escapes and
+ * decodes bytes above 0x7e and & < > ' " together with the blanks beside
+ * them.  Nothing when the path comes back as it is.
+ */
+const char *unlistable_because(std::string_view path);
+
+/* The text in C's escapes where it is not printable ASCII, for a message. */
+std::string printable(std::string_view text);
+
 #endif

@@ -57,15 +57,42 @@ bring_up_device(Settings &settings, std::int32_t size)
 	return unit;
 }
 
+/*
+ * Swaps off the device that a resize replaces and gives it up; false while
+ * it still serves.  Its unit may have been handed to another program since
+ * we last looked, and only the system can tell.
+ */
+bool
+take_out_old_device(Settings &settings)
+{
+	if (settings.md_unit >= 0 && !forget_units_not_ours(settings))
+		return false;
+	if (settings.md_unit < 0)
+		return true;
+	if (!deactivate_device(settings.journal, settings.md_unit))
+		return false;
+	give_up_device(settings, settings.md_unit, false);
+	return true;
 }
 
+/* Whatever is still in the way now is retried. */
 bool
-retire_stale_devices(Settings &settings)
+retry_stale_devices(Settings &settings)
 {
 	std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
 		return retire_device(settings.journal, device);
 	});
 	return settings.stale_devices.empty();
+}
+
+}
+
+bool
+retire_stale_devices(Settings &settings)
+{
+	if (settings.stale_devices.empty())
+		return true;
+	return forget_units_not_ours(settings) && retry_stale_devices(settings);
 }
 
 bool
@@ -84,16 +111,13 @@ resize_swap(Settings &settings, Direction direction)
 			return false;
 	}
 
-	if (settings.md_unit >= 0) {
-		if (!deactivate_device(settings.journal, settings.md_unit)) {
-			/* The old device still serves; the new one goes. */
-			if (new_unit >= 0) {
-				give_up_device(settings, new_unit, true);
-				remove_swap_file_name(settings.swap_file);
-			}
-			return false;
+	if (!take_out_old_device(settings)) {
+		/* The old device still serves; the new one goes. */
+		if (new_unit >= 0) {
+			give_up_device(settings, new_unit, true);
+			remove_swap_file_name(settings.swap_file);
 		}
-		give_up_device(settings, settings.md_unit, false);
+		return false;
 	}
 
 	const char *verb = direction == GROW ? "grew" : "shrank";
@@ -111,10 +135,16 @@ resize_swap(Settings &settings, Direction direction)
 void
 release_swap(Settings &settings)
 {
+	remove_swap_file_name(settings.swap_file);
+	if ((settings.md_unit >= 0 || !settings.stale_devices.empty()) &&
+	    !forget_units_not_ours(settings)) {
+		journal_warning(settings.journal, "released nothing: cannot "
+		    "tell which memory disks are ours");
+		return;
+	}
+
 	const int unit = settings.md_unit;
 	const std::int32_t size = settings.current_size;
-
-	remove_swap_file_name(settings.swap_file);
 	if (unit >= 0) {
 		give_up_device(settings, unit, true);
 		settings.md_unit = -1;
@@ -123,7 +153,7 @@ release_swap(Settings &settings)
 	for (int attempt = 1; attempt < release_attempts &&
 	    !settings.stale_devices.empty(); attempt++) {
 		sleep(1);
-		retire_stale_devices(settings);
+		retry_stale_devices(settings);
 	}
 
 	if (unit >= 0 && !device_known(settings, unit))

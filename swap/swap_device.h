@@ -54,6 +54,21 @@ SwapFileLock lock_swap_file(Settings &settings);
  */
 bool survey_devices(Settings &settings);
 
+/*
+ * The path mdconfig -l -v shows for disks over the swap file: its
+ * directory resolved, then its last component.  Nothing, errno set, while
+ * the directory cannot be resolved.
+ */
+std::optional<std::string> resolve_swap_file(const std::string &swap_file);
+
+/*
+ * Before a unit of the record is swapped off or detached: forgets every
+ * one that the system no longer lists as a disk over the swap file, as
+ * its number may be another program's by now.  False, forgetting nothing,
+ * when the system could not be read.
+ */
+bool forget_units_not_ours(Settings &settings);
+
 /* Whether the record holds the unit, as ours in use or as stale. */
 bool device_known(const Settings &settings, int unit);
 
@@ -62,6 +77,19 @@ bool device_known(const Settings &settings, int unit);
  * until then the daemon touches nothing.
  */
 bool know_our_devices(Settings &settings);
+
+/*
+ * Whether a file of the given bytes fits in the blocks free to non-root,
+ * as statvfs(3) gives them.
+ */
+bool fits_in_free_space(std::uint64_t free_blocks, std::uint64_t total_blocks,
+    std::uint64_t block_size, std::int64_t bytes);
+
+/*
+ * Why the swap file's file system (ZFS, NFS, tmpfs) makes swapping to a
+ * file unsound, naming both; empty when it does not.
+ */
+std::string unsound_file_system(const std::string &swap_file);
 
 /*
  * Writes a fresh swap file of the given size, mode 0600 from the start.

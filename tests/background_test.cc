@@ -188,6 +188,28 @@ TEST_F(Background, PidFileOnlyWithDashP)
 }
 
 /*
+ * rc.d finds a daemon started with -d -p by its PID file: without one the
+ * start has failed, and no daemon is left.  Without -d it runs on.
+ */
+TEST_F(Background, APidFileThatCannotBeWrittenFailsADetachedStart)
+{
+	ASSERT_EQ(mkdir(pid_file.c_str(), 0755), 0);
+
+	Daemon launcher(host, {"-d", "-p", "-c", config}, isolated());
+	EXPECT_EQ(launcher.wait_exit(5), 1);
+	EXPECT_EQ(launcher.output(),
+	    "morvend: cannot write /var/run/morvend.pid: Is a directory\n");
+	EXPECT_TRUE(daemons_using(config).empty());
+	EXPECT_EQ(host.probes(), 0);
+
+	Daemon foreground(host, {"-p", "-c", config}, isolated());
+	ASSERT_TRUE(eventually([&] { return host.probes() > 0; }));
+	foreground.signal(SIGTERM);
+	EXPECT_EQ(foreground.wait_exit(), 0);
+	EXPECT_EQ(foreground.output(), "");
+}
+
+/*
  * With no fork to be had, first or second, no daemon runs, and the
  * launcher's exit status says so.
  */

@@ -78,6 +78,29 @@ TEST_F(BackingFile, NothingIsWrittenForNoSizeOrNoRoom)
 	}
 }
 
+/* The free-space check, on statvfs(3)'s fields as each system gives them. */
+TEST(FreeSpace, Table)
+{
+	const std::uint64_t wrapped = static_cast<std::uint64_t>(-1234);
+	const struct {
+		const char *what;
+		std::uint64_t free_blocks, total_blocks, block_size;
+		std::int64_t bytes;
+		bool fits;
+	} rows[] = {
+		{ "exactly the room left", 4, 100, 4096, 4 * 4096, true },
+		{ "one byte over", 4, 100, 4096, 4 * 4096 + 1, false },
+		{ "a part block takes a whole one", 1, 100, 4096, 1, true },
+		{ "nothing free", 0, 100, 4096, 1, false },
+		{ "into root's reserve: a negative count wrapped", wrapped, 100,
+		  4096, 1, false },
+		{ "no block size", 100, 100, 0, 1, false },
+	};
+	for (auto &row : rows)
+		EXPECT_EQ(fits_in_free_space(row.free_blocks, row.total_blocks,
+		    row.block_size, row.bytes), row.fits) << row.what;
+}
+
 /* A file system that fills up half way: the partial file goes. */
 TEST_F(BackingFile, AWriteErrorLeavesNoFile)
 {

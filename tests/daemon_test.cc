@@ -35,11 +35,39 @@ TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
 	host.ctl({"set", "foreign_total", "200"});	/* 204 free */
 	ASSERT_TRUE(eventually([&] { return host.units().empty(); }));
 	EXPECT_FALSE(exists(host.swap_file));
-	EXPECT_EQ(host.looks(), 1) << "the devices are listed at start only";
+	EXPECT_EQ(host.looks(), 2) << "the devices are listed at start and "
+	    "before the shrink takes the old device out, and only then";
 
 	daemon.signal(SIGTERM);
 	EXPECT_EQ(daemon.wait_exit(), 0);
 	EXPECT_EQ(daemon.output(), "");
+}
+
+/*
+ * A swap file that mdconfig -l -v would list otherwise could never be found
+ * again: refused before anything is touched.
+ */
+TEST_F(Running, RefusesASwapFileTheListingWouldChange)
+{
+	const struct {
+		std::string file, said;
+	} rows[] = {
+		{ "swap/swap0\r", "swap/swap0\\r\" has a control character" },
+		{ "swap/sw\xc3\xa4p", "swap/sw\\xc3\\xa4p\" has a byte above 0x7e" },
+		{ "new/swap0 ", "new/swap0 \" has a blank at one end" },
+		{ "new/a & b", "new/a & b\" has a blank next to one of & < > ' \"" },
+	};
+	for (auto &row : rows) {
+		std::string config = host.small_config("SWAP_FILE " +
+		    host.path(row.file) + "\n");
+		Daemon daemon(host, {"-d", "-c", config});
+		EXPECT_EQ(daemon.wait_exit(), 1) << row.file;
+		EXPECT_EQ(daemon.output(), "morvend: swap file \"" +
+		    host.path(row.said) + ", which mdconfig -l -v would not "
+		    "list as it is\n");
+		EXPECT_EQ(read_file(host.state + "/log"), "");
+		EXPECT_FALSE(exists(host.path("new")));
+	}
 }
 
 class StopSignal : public Running,

@@ -6,6 +6,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -55,6 +56,10 @@ struct Bed {
 			for (std::size_t at; (at = message.find(swap_file)) !=
 			    std::string::npos;)
 				message.replace(at, swap_file.size(), "SWAP");
+			const std::string dir = host.path("swap");
+			for (std::size_t at; (at = message.find(dir)) !=
+			    std::string::npos;)
+				message.replace(at, dir.size(), "SWAPDIR");
 			std::size_t priority = message.find('>') + 1;
 			std::string line = message.substr(0, priority);
 			for (char c : message.substr(priority))
@@ -78,6 +83,16 @@ struct Bed {
 			if (u.file.starts_with(host.path("")))
 				mine.push_back(u);
 		return mine;
+	}
+	/* Whether a command since the fault named the unit. */
+	bool ran_on(const std::string &unit) const {
+		Lines commands = host.commands();
+		return std::any_of(commands.begin() +
+		    static_cast<long>(commands_at_inject), commands.end(),
+		    [&](const std::string &line) {
+			return line.ends_with("/dev/md" + unit) ||
+			    line.ends_with(" -u " + unit);
+		});
 	}
 	/* The device node of our one device. */
 	std::string our_device() const {
@@ -133,7 +148,7 @@ struct Bed {
 };
 
 struct Fault {
-	const char *name;
+	std::string name;
 	std::string config = "";		/* more configuration lines */
 	bool device_first = true;		/* inject once a device serves */
 	std::function<void(Bed &)> before = {};	/* before the start */
@@ -144,6 +159,8 @@ struct Fault {
 	bool inject_stops = false;		/* inject itself stops it */
 	unsigned long needs_mib = 0;		/* room the row writes, MiB */
 	Lines logged = {};			/* with SYSLOG 1, these in turn */
+	Lines said = {};			/* morvend's own output */
+	std::string format = "";		/* of mdconfig -l -v, if not 14 */
 };
 
 /* Syslog lines as Bed::told() gives them: <30> is info, <28> a warning. */
@@ -335,12 +352,32 @@ const Fault faults[] = {
 	  },
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
-	{ .name = "a second daemon on the same swap file",
+	{ .name = "our unit detached by hand and taken by another program",
 	  .inject = [](Bed &b) {
-		Daemon second(b.host, Lines{"-c", b.config});
+		std::string device = b.our_device();
+		b.taken = {device.substr(sizeof("/dev/md") - 1)};
+		b.by_hand({"swapoff", device});
+		b.by_hand({"mdconfig", "-d", "-u", device});
+		b.host.ctl({"take", b.taken[0]});
+		b.commands_at_inject = b.host.commands().size();
+	  },
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 8 && !b.ran_on(b.taken[0]);
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = [](Bed &b) {
+		return b.none_of_ours() && !b.ran_on(b.taken[0]);
+	  } },
+	{ .name = "a second daemon on the same swap directory",
+	  .inject = [](Bed &b) {
+		/* Another swap file, but the same directory. */
+		std::string other = b.host.path("other.conf");
+		write_file(other, read_file(b.config) + "SWAP_FILE " +
+		    b.host.path("swap/swap1") + "\n");
+		Daemon second(b.host, Lines{"-c", other});
 		EXPECT_EQ(second.wait_exit(5), 1);
-		EXPECT_EQ(second.output(), "morvend: " + b.swap_file +
-		    " is in use by another morvend\n");
+		EXPECT_EQ(second.output(), "morvend: another morvend holds " +
+		    b.host.path("swap") + "\n");
 	  },
 	  .hit = [](Bed &b) {
 		return b.host.looks() == 1 && b.quiet_cycles(2) &&
@@ -348,6 +385,24 @@ const Fault faults[] = {
 	  },
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
+	{ .name = "swap directory on tmpfs",
+	  .config = "SYSLOG 1\n",
+	  .device_first = false,
+	  .before = [](Bed &b) {
+		std::string dir = b.host.path("swap");
+		b.in_child = [dir] {
+			if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64m") != 0)
+				_exit(98);
+		};
+	  },
+	  .hit = [](Bed &b) { return b.largest_active() > 0; },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, "<28>warning: SWAPDIR is on tmpfs: it is kept "
+		"in memory and swap itself, so swapping to it frees nothing",
+		stopped },
+	  .said = { "morvend: warning: SWAPDIR is on tmpfs: it is kept in "
+		"memory and swap itself, so swapping to it frees nothing" } },
 	{ .name = "large allocations fail",
 	  .before = [](Bed &b) { b.env = large_allocations_fail(b); },
 	  .inject = &Bed::press,
@@ -432,6 +487,27 @@ const Fault faults[] = {
 	  .inject_stops = true },
 };
 
+/* The rows that read the listings to recover, under every release's. */
+std::vector<Fault>
+under_every_format()
+{
+	std::vector<Fault> rows(std::begin(faults), std::end(faults));
+
+	for (const Fault &fault : faults) {
+		if (fault.name != "SIGKILL, then a restart" &&
+		    fault.name != "swapoff refuses on a shrink" &&
+		    fault.name != "swapoff refuses at stop, then a restart")
+			continue;
+		for (const char *format : {"15", "old"}) {
+			Fault row = fault;
+			row.name += std::string(", format ") + format;
+			row.format = format;
+			rows.push_back(row);
+		}
+	}
+	return rows;
+}
+
 class Faults : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(Faults, KeepSwapAndRecover)
@@ -445,6 +521,8 @@ TEST_P(Faults, KeepSwapAndRecover)
 			GTEST_SKIP() << "no room for a fill of " << fault.needs_mib << " MiB";
 		bed.host.ctl({"set", "foreign_total", "100"});
 		bed.host.ctl({"set", "used", "40"});
+		if (!fault.format.empty())
+			bed.host.ctl({"mdconfig-format", fault.format});
 		if (fault.before)
 			fault.before(bed);
 		bed.config = bed.host.small_config(fault.config +
@@ -488,11 +566,20 @@ TEST_P(Faults, KeepSwapAndRecover)
 					expected.push_back(line);
 			EXPECT_EQ(expected, fault.logged);
 		}
+		Lines said;
 		std::istringstream output(bed.daemon->output());
-		for (std::string line; std::getline(output, line);)
-			EXPECT_TRUE(line.starts_with("mdconfig: ") ||
-			    line.starts_with("swapon: ") ||
-			    line.starts_with("swapoff: ")) << "morvend said " << line;
+		for (std::string line; std::getline(output, line);) {
+			if (!line.starts_with("mdconfig: ") &&
+			    !line.starts_with("swapon: ") &&
+			    !line.starts_with("swapoff: "))
+				said.push_back(line);
+		}
+		for (auto &line : said) {
+			std::string dir = bed.host.path("swap");
+			if (auto at = line.find(dir); at != std::string::npos)
+				line.replace(at, dir.size(), "SWAPDIR");
+		}
+		EXPECT_EQ(said, fault.said) << "what morvend said";
 	}
 }
 
@@ -500,11 +587,12 @@ std::string
 row_name(const ::testing::TestParamInfo<Fault> &info)
 {
 	std::string name;
-	for (const char *c = info.param.name; *c; c++)
-		name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+	for (char c : info.param.name)
+		name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
 	return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Faults, ::testing::ValuesIn(faults), row_name);
+INSTANTIATE_TEST_SUITE_P(Table, Faults,
+    ::testing::ValuesIn(under_every_format()), row_name);
 
 }

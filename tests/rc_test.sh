@@ -9,7 +9,8 @@ failed=0
 
 script="$build/rc.d/morvend"
 grep -q '^# PROVIDE: morvend$' "$script"
-grep -q '^# KEYWORD: shutdown$' "$script" || { echo "not stopped at shutdown"; failed=1; }
+grep -q '^# KEYWORD: .*shutdown' "$script" || { echo "not stopped at shutdown"; failed=1; }
+grep -q '^# KEYWORD: .*nojail' "$script" || { echo "runs in a jail"; failed=1; }
 sed "s|^\. /etc/rc.subr$|. $source/tests/rc/rc.subr|" "$script" >"$work/morvend"
 grep -q "tests/rc/rc.subr" "$work/morvend"
 
@@ -30,9 +31,9 @@ check() {	# what, rc.conf, expected
 	fi
 }
 
-check "defaults" "" "$(given NO "$prefix/etc/morvend.conf" YES)"
+check "defaults" "" "$(given NO "$prefix/etc/morvend.conf" ALL)"
 check "rc.conf settings" 'morvend_enable="YES"
 morvend_config="/etc/alt.conf"
-morvend_oomprotect="ALL"
-' "$(given YES /etc/alt.conf ALL)"
+morvend_oomprotect="YES"
+' "$(given YES /etc/alt.conf YES)"
 exit $failed

@@ -257,13 +257,23 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		std::string mdconfig, expected;
 	} disk_rows[] = {
 		{ "", "" },
+		/* 13.x and 14.x: the file, a tab, the label. */
 		{ "md5\tvnode\t  4.0M\t/a b/swap0\t\nmd7\tmalloc\t   64M\t-\t\n",
 		  "5 vnode [/a b/swap0] 7 malloc [-] " },
-		{ "md3\tvnode\t  1.0G\t/x\tlabel\n", "3 vnode [/x] " },
-		{ "md3\tvnode\t  1.0G\t/x\ty\t\n", "3 vnode [/x\ty] " },
+		{ "md3\tvnode\t  1.0G\t/x\tmy label\n", "3 vnode [/x] " },
+		/* 15.0 on: the file, the label or "-", the options. */
+		{ "md7\tvnode\t  256M\t/usr/swap/swap0\t-\t\n"
+		  "md8\tvnode\t  1.0G\t/x\ty\treadonly,compress\n"
+		  "md1\tswap\t   64M\t-\t-\t\n",
+		  "7 vnode [/usr/swap/swap0] 8 vnode [/x] 1 swap [-] " },
+		/* Older releases: the file only for vnode, nothing after it. */
+		{ "md7\tvnode\t  256M\t/usr/swap/swap0\nmd1\tswap\t   64M\n"
+		  "md2\tpreload\t  4.0M\n",
+		  "7 vnode [/usr/swap/swap0] 1 swap [] 2 preload [] " },
 		{ "md0 md5 \n", "none" },
 		{ "mdx\tvnode\t  4.0M\t/a\t\n", "none" },
-		{ "md5\tvnode\t  4.0M\t/a\n", "none" },
+		{ "md5\tvnode\n", "none" },
+		{ "md5\tvnode\t\t/a\t\n", "none" },
 		{ "md5\tvnode\t  4.0M\t/a\t\ngarbage\n", "none" },
 	};
 	for (auto &row : disk_rows) {
