@@ -31,8 +31,8 @@ main(int argc, char *argv[])
 		auto used = probe_swap_used(settings.journal);
 		auto resize = total && used ?
 		    choose_resize(*total - *used, settings) : std::nullopt;
-		if (!resize || resize->direction != GROW ||
-		    !resize_swap(settings, GROW)) {
+		if (!resize || resize->direction != Direction::grow ||
+		    !resize_swap(settings, *resize)) {
 			std::fprintf(stderr, "the grow step did not go through\n");
 			return 1;
 		}

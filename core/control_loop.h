@@ -4,10 +4,10 @@
 
 #include "core/settings.h"
 
-/*
- * Measures, decides and resizes every wait_time seconds until a stop
- * signal clears running.
- */
+/* One cycle: look at the system, decide, resize at most once. */
+void poll_cycle(Settings &settings);
+
+/* Polls every wait_time seconds until a stop signal clears running. */
 void control_loop(Settings &settings);
 
 #endif

@@ -25,14 +25,12 @@ namespace {
 void
 tell_start(const Settings &settings)
 {
-	journal_info(settings.journal, "morvend %s started: swap file %s, "
-	    "grows below %d MiB free, shrinks above %d MiB free, "
+	journal_tell(settings.journal, Priority::info, "morvend %s started: "
+	    "swap file %s, grows below %d MiB free, shrinks above %d MiB free, "
 	    "steps of %d MiB, at most %d MiB (0: no bound), every %d s",
 	    morvend_version, settings.swap_file.c_str(), settings.grow_buffer,
 	    settings.reduce_buffer, settings.delta_size, settings.max_size,
 	    settings.wait_time);
-}
-
 }
 
 /* Said where an admin will see it, then carried on: it may be a test box. */
@@ -44,7 +42,10 @@ warn_if_unsound(const Settings &settings)
 	if (trouble.empty())
 		return;
 	std::fprintf(stderr, "morvend: warning: %s\n", trouble.c_str());
-	journal_warning(settings.journal, "warning: %s", trouble.c_str());
+	journal_tell(settings.journal, Priority::warning, "warning: %s",
+	    trouble.c_str());
+}
+
 }
 
 int
@@ -102,7 +103,7 @@ main(int argc, char *argv[])
 		return 1;
 	}
 	install_stop_handler();
-	open_journal(*settings);
+	open_journal(settings->journal, settings->use_syslog);
 	tell_start(*settings);
 	warn_if_unsound(*settings);
 	report_ready(ready);
@@ -110,6 +111,6 @@ main(int argc, char *argv[])
 	control_loop(*settings);
 	if (settings->swap_lock)
 		release_swap(*settings);
-	close_journal(*settings);
+	close_journal(settings->journal);
 	return 0;
 }

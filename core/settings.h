@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/unique_fd.h"
+#include "swap/journal.h"
 
 /* The install prefix decides where the configuration file is looked for. */
 #ifndef MORVEND_CONFIG_FILE
@@ -21,9 +22,6 @@
 
 inline constexpr const char *default_config_file = MORVEND_CONFIG_FILE;
 inline constexpr const char *default_swap_file = "/usr/swap/swap0";
-
-/* The two directions of a resize. */
-enum Direction { GROW = 1, SHRINK = 2 };
 
 /*
  * A device of ours that is no longer in use but could not be retired yet:
@@ -34,39 +32,30 @@ struct StaleDevice {
 	bool	in_service;
 };
 
-/*
- * What the log has told in the current run of cycles with failures, so a
- * failure that repeats is told once, and its end once more.
- */
-struct Journal {
-	bool			open = false;	/* SYSLOG 1: tell syslog */
-	std::vector<std::string> told;		/* failures, numbers left out */
-	bool			failed_this_cycle = false;
-	int			failed_cycles = 0;
-};
-
-/*
- * Sizes count MiB, wait_time counts seconds.  An empty path stands for a
- * path that is not set: no file can be opened under either.
- */
+/* An empty path stands for one that is not set: nothing opens under it. */
 struct Settings {
+	/* Set by the command line. */
 	int		daemon_mode = 0;
 	int		show_help = 0;
 	int		show_version = 0;
+	int		write_pid = 0;
 	std::string	config_file = default_config_file;
+
+	/* Set by the configuration file: sizes in MiB, wait_time in seconds. */
+	std::string	swap_file = default_swap_file;
 	std::int32_t	grow_buffer = 256;
 	std::int32_t	reduce_buffer = 1024;
 	std::int32_t	delta_size = 256;
-	std::int32_t	current_size = 0;	/* size of our device in service */
-	std::string	swap_file = default_swap_file;
-	std::int32_t	md_unit = -1;		/* our device; -1: none */
 	std::int32_t	wait_time = 5;
-	int		write_pid = 0;
 	std::int32_t	max_size = 0;		/* 0: no bound */
 	std::int32_t	use_syslog = 0;		/* 1: tell syslog what we do */
+
+	/* The swap we own now, as far as the system last told us. */
+	std::int32_t	current_size = 0;	/* MiB of our device in service */
+	std::int32_t	md_unit = -1;		/* our device; -1: none */
 	std::vector<StaleDevice> stale_devices;	/* retried each cycle */
 	UniqueFd	swap_lock;		/* held: the swap file is ours */
-	bool		devices_known = false;	/* the record matches the system */
+	bool		record_matches_system = false;
 	Journal		journal;
 };
 

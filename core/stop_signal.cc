@@ -4,10 +4,14 @@
 
 volatile std::sig_atomic_t running = 1;
 
+namespace {
+
 void
 stop_handler(int)
 {
 	running = 0;
+}
+
 }
 
 /*

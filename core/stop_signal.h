@@ -7,7 +7,6 @@
 /* Cleared by the stop handler; the daemon's only global. */
 extern volatile std::sig_atomic_t running;
 
-void stop_handler(int signo);
 void install_stop_handler();
 
 #endif

@@ -1,16 +1,10 @@
-/*
- * The log of what the daemon does, for the admin who asks.  It is written
- * only when SYSLOG is 1; otherwise nothing is written anywhere.  A machine
- * that is broken stays broken for many cycles, so a failure is told when
- * it starts and when it ends, not each time it recurs.
- */
+#include "swap/journal.h"
+
 #include <syslog.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <new>
-
-#include "swap/swap_device.h"
 
 namespace {
 
@@ -18,14 +12,22 @@ namespace {
 constexpr std::size_t message_max = 1280;
 
 void
-tell(const Journal &journal, int priority, const char *format, va_list args)
+write_to_syslog(Priority priority, const char *message)
+{
+	syslog(priority == Priority::info ? LOG_INFO : LOG_WARNING, "%s",
+	    message);
+}
+
+void
+tell(const Journal &journal, Priority priority, const char *format,
+    va_list args)
 {
 	char message[message_max];
 
-	if (!journal.open)
+	if (journal.sink == nullptr)
 		return;
 	std::vsnprintf(message, sizeof(message), format, args);
-	syslog(priority, "%s", message);
+	journal.sink(priority, message);
 }
 
 /* A failure that differs only in a unit or a count is the same failure. */
@@ -61,41 +63,32 @@ first_time(Journal &journal, const char *message)
 }
 
 void
-open_journal(Settings &settings)
+open_journal(Journal &journal, std::int32_t use_syslog)
 {
-	if (settings.use_syslog != 1)
+	if (use_syslog != 1)
 		return;
 	openlog("morvend", LOG_PID, LOG_DAEMON);
-	settings.journal.open = true;
+	journal.sink = write_to_syslog;
 }
 
 void
-close_journal(Settings &settings)
+close_journal(Journal &journal)
 {
-	if (!settings.journal.open)
+	if (journal.sink != write_to_syslog)
 		return;
-	journal_info(settings.journal, "stopped");
+	journal_tell(journal, Priority::info, "stopped");
 	closelog();
-	settings.journal.open = false;
+	journal.sink = nullptr;
 }
 
 void
-journal_info(const Journal &journal, const char *format, ...)
+journal_tell(const Journal &journal, Priority priority, const char *format,
+    ...)
 {
 	va_list args;
 
 	va_start(args, format);
-	tell(journal, LOG_INFO, format, args);
-	va_end(args);
-}
-
-void
-journal_warning(const Journal &journal, const char *format, ...)
-{
-	va_list args;
-
-	va_start(args, format);
-	tell(journal, LOG_WARNING, format, args);
+	tell(journal, priority, format, args);
 	va_end(args);
 }
 
@@ -106,13 +99,13 @@ journal_failure(Journal &journal, const char *format, ...)
 	va_list args;
 
 	journal.failed_this_cycle = true;
-	if (!journal.open)
+	if (journal.sink == nullptr)
 		return;
 	va_start(args, format);
 	std::vsnprintf(message, sizeof(message), format, args);
 	va_end(args);
 	if (first_time(journal, message))
-		syslog(LOG_WARNING, "%s", message);
+		journal.sink(Priority::warning, message);
 }
 
 void
@@ -124,7 +117,7 @@ journal_cycle_done(Journal &journal)
 		return;
 	}
 	if (journal.failed_cycles > 0) {
-		journal_info(journal, "recovered after %d cycle%s",
+		journal_tell(journal, Priority::info, "recovered after %d cycle%s",
 		    journal.failed_cycles, journal.failed_cycles == 1 ? "" : "s");
 		journal.failed_cycles = 0;
 		journal.told.clear();

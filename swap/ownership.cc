@@ -108,8 +108,9 @@ forget_units_unlisted(Settings &settings, const std::string &file,
 			return disk.unit == unit && over_swap_file(disk, file);
 		});
 		if (!found)
-			journal_warning(settings.journal, "md%d is no longer "
-			    "a disk over %s: left alone", unit, file.c_str());
+			journal_tell(settings.journal, Priority::warning, "md%d "
+			    "is no longer a disk over %s: left alone", unit,
+			    file.c_str());
 		return found;
 	};
 	if (settings.md_unit >= 0 && !ours(settings.md_unit)) {
@@ -126,20 +127,20 @@ void
 tell_found(const Settings &settings, const OurDevice *keep,
     const std::vector<StaleDevice> &stale)
 {
-	if (keep != nullptr && !device_known(settings, keep->unit))
-		journal_info(settings.journal, "took back md%d (%d MiB) "
-		    "from an earlier run", keep->unit, keep->mib);
+	if (keep != nullptr && !record_holds(settings, keep->unit))
+		journal_tell(settings.journal, Priority::info, "took back md%d "
+		    "(%d MiB) from an earlier run", keep->unit, keep->mib);
 	for (const StaleDevice &device : stale) {
-		if (!device_known(settings, device.unit))
-			journal_info(settings.journal, "retiring md%d, left "
-			    "by an earlier run", device.unit);
+		if (!record_holds(settings, device.unit))
+			journal_tell(settings.journal, Priority::info, "retiring "
+			    "md%d, left by an earlier run", device.unit);
 	}
 }
 
 }
 
 bool
-device_known(const Settings &settings, int unit)
+record_holds(const Settings &settings, int unit)
 {
 	return unit == settings.md_unit || std::any_of(
 	    settings.stale_devices.begin(), settings.stale_devices.end(),
@@ -191,7 +192,6 @@ survey_devices(Settings &settings)
 	} catch (const std::bad_alloc &) {
 		return false;
 	}
-	settings.devices_known = true;
 	return true;
 }
 
@@ -209,12 +209,4 @@ forget_units_not_ours(Settings &settings)
 		return false;
 	}
 	return true;
-}
-
-bool
-know_our_devices(Settings &settings)
-{
-	if (lock_swap_file(settings) != SwapFileLock::held)
-		return false;
-	return settings.devices_known || survey_devices(settings);
 }

@@ -1,25 +1,26 @@
-/*
- * When to grow or shrink, and by how much: pure functions of one reading
- * and the record, so the whole policy can be read, and tested, here.
- */
+#include "swap/policy.h"
+
 #include <algorithm>
 #include <climits>
 
-#include "swap/swap_device.h"
+namespace {
 
+/* The size a step in that direction gives, unless it is refused. */
 std::optional<std::int32_t>
-resized_size(const Settings &settings, Direction direction)
+stepped_size(const Settings &settings, Direction direction)
 {
-	const std::int64_t step = direction == GROW ?
+	const std::int64_t step = direction == Direction::grow ?
 	    settings.delta_size : -std::int64_t{settings.delta_size};
 	const std::int64_t wanted = settings.current_size + step;
 
 	if (wanted > INT32_MAX)
 		return std::nullopt;
-	if (direction == GROW && settings.max_size != 0 &&
+	if (direction == Direction::grow && settings.max_size != 0 &&
 	    wanted > settings.max_size)
 		return std::nullopt;
 	return static_cast<std::int32_t>(std::max<std::int64_t>(wanted, 0));
+}
+
 }
 
 std::optional<Resize>
@@ -28,13 +29,13 @@ choose_resize(std::int64_t free_swap, const Settings &settings)
 	std::optional<Direction> direction;
 
 	if (free_swap < settings.grow_buffer)
-		direction = GROW;
+		direction = Direction::grow;
 	/* Only the swap we attached ourselves is ever taken away. */
 	else if (settings.current_size > 0 && free_swap > settings.reduce_buffer)
-		direction = SHRINK;
+		direction = Direction::shrink;
 	if (!direction)
 		return std::nullopt;
-	auto new_size = resized_size(settings, *direction);
+	auto new_size = stepped_size(settings, *direction);
 	if (!new_size)
 		return std::nullopt;
 	return Resize{ *direction, *new_size };

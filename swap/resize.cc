@@ -18,21 +18,22 @@ constexpr int release_attempts = 10;
 
 /*
  * Retires a device we no longer use.  What does not go through now is
- * remembered and retried; should even that fail, the next look at the
- * system finds the device again.
+ * remembered and retried; false when even that failed, and only the next
+ * look at the system will find the device again.
  */
-void
+bool
 give_up_device(Settings &settings, int unit, bool in_service)
 {
 	StaleDevice device = { unit, in_service };
 
 	if (retire_device(settings.journal, device))
-		return;
+		return true;
 	try {
 		settings.stale_devices.push_back(device);
 	} catch (const std::bad_alloc &) {
-		settings.devices_known = false;
+		return false;
 	}
+	return true;
 }
 
 /*
@@ -58,21 +59,16 @@ bring_up_device(Settings &settings, std::int32_t size)
 }
 
 /*
- * Swaps off the device that a resize replaces and gives it up; false while
- * it still serves.  Its unit may have been handed to another program since
- * we last looked, and only the system can tell.
+ * Takes a new device away again when the old one must stay; false when it
+ * could not even be remembered for a retry.
  */
 bool
-take_out_old_device(Settings &settings)
+drop_new_device(Settings &settings, int unit)
 {
-	if (settings.md_unit >= 0 && !forget_units_not_ours(settings))
-		return false;
-	if (settings.md_unit < 0)
+	if (unit < 0)
 		return true;
-	if (!deactivate_device(settings.journal, settings.md_unit))
-		return false;
-	give_up_device(settings, settings.md_unit, false);
-	return true;
+	remove_swap_file_name(settings.swap_file);
+	return give_up_device(settings, unit, true);
 }
 
 /* Whatever is still in the way now is retried. */
@@ -96,40 +92,44 @@ retire_stale_devices(Settings &settings)
 }
 
 bool
-resize_swap(Settings &settings, Direction direction)
+resize_swap(Settings &settings, const Resize &resize)
 {
-	auto new_size = resized_size(settings, direction);
-	if (!new_size)
-		return false;
-
 	remove_swap_file_name(settings.swap_file);
 
 	int new_unit = -1;
-	if (*new_size > 0) {
-		new_unit = bring_up_device(settings, *new_size);
+	if (resize.new_size > 0) {
+		new_unit = bring_up_device(settings, resize.new_size);
 		if (new_unit < 0)
 			return false;
 	}
 
-	if (!take_out_old_device(settings)) {
-		/* The old device still serves; the new one goes. */
-		if (new_unit >= 0) {
-			give_up_device(settings, new_unit, true);
-			remove_swap_file_name(settings.swap_file);
-		}
+	/* The old unit may have been handed to another program meanwhile. */
+	if (settings.md_unit >= 0 && !forget_units_not_ours(settings)) {
+		drop_new_device(settings, new_unit);
 		return false;
 	}
+	bool tracked = true;
+	if (settings.md_unit >= 0) {
+		if (!deactivate_device(settings.journal, settings.md_unit)) {
+			/* The old device still serves; the new one goes. */
+			drop_new_device(settings, new_unit);
+			return false;
+		}
+		tracked = give_up_device(settings, settings.md_unit, false);
+	}
 
-	const char *verb = direction == GROW ? "grew" : "shrank";
+	const char *verb = resize.direction == Direction::grow ? "grew" :
+	    "shrank";
 	if (new_unit >= 0)
-		journal_info(settings.journal, "%s swap from %d to %d MiB: md%d",
-		    verb, settings.current_size, *new_size, new_unit);
+		journal_tell(settings.journal, Priority::info, "%s swap from %d "
+		    "to %d MiB: md%d", verb, settings.current_size,
+		    resize.new_size, new_unit);
 	else
-		journal_info(settings.journal, "%s swap from %d to 0 MiB: "
-		    "no device", verb, settings.current_size);
-	settings.current_size = *new_size;
+		journal_tell(settings.journal, Priority::info, "%s swap from %d "
+		    "to 0 MiB: no device", verb, settings.current_size);
+	settings.current_size = resize.new_size;
 	settings.md_unit = new_unit;
-	return true;
+	return tracked;
 }
 
 void
@@ -138,8 +138,8 @@ release_swap(Settings &settings)
 	remove_swap_file_name(settings.swap_file);
 	if ((settings.md_unit >= 0 || !settings.stale_devices.empty()) &&
 	    !forget_units_not_ours(settings)) {
-		journal_warning(settings.journal, "released nothing: cannot "
-		    "tell which memory disks are ours");
+		journal_tell(settings.journal, Priority::warning, "released "
+		    "nothing: cannot tell which memory disks are ours");
 		return;
 	}
 
@@ -156,11 +156,11 @@ release_swap(Settings &settings)
 		retry_stale_devices(settings);
 	}
 
-	if (unit >= 0 && !device_known(settings, unit))
-		journal_info(settings.journal, "released md%d (%d MiB)", unit,
-		    size);
+	if (unit >= 0 && !record_holds(settings, unit))
+		journal_tell(settings.journal, Priority::info, "released md%d "
+		    "(%d MiB)", unit, size);
 	for (const StaleDevice &device : settings.stale_devices)
-		journal_warning(settings.journal, "could not release md%d: %s",
-		    device.unit, device.in_service ? "still in service as swap" :
-		    "still attached");
+		journal_tell(settings.journal, Priority::warning, "could not "
+		    "release md%d: %s", device.unit, device.in_service ?
+		    "still in service as swap" : "still attached");
 }

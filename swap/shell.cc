@@ -10,7 +10,6 @@
 #include <new>
 
 #include "swap/parse.h"
-#include "swap/swap_device.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/settings.h"
+#include "swap/journal.h"
 
 /* The longest command line the daemon runs; a longer one is refused. */
 inline constexpr std::size_t command_line_max = 1023;

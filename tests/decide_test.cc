@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "swap/swap_device.h"
+#include "swap/policy.h"
 
 namespace {
 
@@ -19,11 +19,13 @@ struct Row {
 };
 
 constexpr auto none = std::nullopt;
+constexpr auto grow = Direction::grow;
+constexpr auto shrink = Direction::shrink;
 
 const Row rows[] = {
 	{ .what = "just below the floor",
 	  .free_swap = 255, .current_size = 0,
-	  .expected = Resize{ GROW, 256 } },
+	  .expected = Resize{ grow, 256 } },
 	{ .what = "equal to the floor",
 	  .free_swap = 256, .current_size = 0,
 	  .expected = none },
@@ -35,7 +37,7 @@ const Row rows[] = {
 	  .expected = none },
 	{ .what = "just above the ceiling",
 	  .free_swap = 1025, .current_size = 512,
-	  .expected = Resize{ SHRINK, 256 } },
+	  .expected = Resize{ shrink, 256 } },
 	{ .what = "above the ceiling, owning nothing",
 	  .free_swap = 1025, .current_size = 0,
 	  .expected = none },
@@ -44,22 +46,22 @@ const Row rows[] = {
 	  .expected = none },
 	{ .what = "no swap at all",
 	  .free_swap = 0, .current_size = 0,
-	  .expected = Resize{ GROW, 256 } },
+	  .expected = Resize{ grow, 256 } },
 	{ .what = "a floor above the ceiling grows first",
 	  .free_swap = 600, .current_size = 512, .grow_buffer = 1024, .reduce_buffer = 256,
-	  .expected = Resize{ GROW, 768 } },
+	  .expected = Resize{ grow, 768 } },
 	{ .what = "negative free swap",
 	  .free_swap = -5, .current_size = 0, .grow_buffer = 0,
-	  .expected = Resize{ GROW, 256 } },
+	  .expected = Resize{ grow, 256 } },
 	{ .what = "beyond 32 bits",
 	  .free_swap = std::int64_t{INT32_MAX} + 10, .current_size = 1,
-	  .expected = Resize{ SHRINK, 0 } },
+	  .expected = Resize{ shrink, 0 } },
 	{ .what = "a shrink by more than we own ends at none",
 	  .free_swap = 2000, .current_size = 100,
-	  .expected = Resize{ SHRINK, 0 } },
+	  .expected = Resize{ shrink, 0 } },
 	{ .what = "growth that lands on MAX_SIZE",
 	  .free_swap = 0, .current_size = 256, .max_size = 512,
-	  .expected = Resize{ GROW, 512 } },
+	  .expected = Resize{ grow, 512 } },
 	{ .what = "growth past MAX_SIZE, even by one",
 	  .free_swap = 0, .current_size = 257, .max_size = 512,
 	  .expected = none },
@@ -68,7 +70,7 @@ const Row rows[] = {
 	  .expected = none },
 	{ .what = "MAX_SIZE never holds back a shrink",
 	  .free_swap = 2000, .current_size = 1024, .max_size = 512,
-	  .expected = Resize{ SHRINK, 768 } },
+	  .expected = Resize{ shrink, 768 } },
 	{ .what = "growth past 32 bits",
 	  .free_swap = 0, .current_size = INT32_MAX - 2, .delta_size = 4,
 	  .expected = none },
