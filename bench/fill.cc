@@ -21,8 +21,8 @@ main(int argc, char *argv[])
 
 	auto start = std::chrono::steady_clock::now();
 	bool filled = fill_swap_file(argv[1], mib);
-	std::chrono::duration<double> took =
-	    std::chrono::steady_clock::now() - start;
+	std::chrono::duration<double> took = std::chrono::steady_clock::now() -
+	    start;
 	unlink(argv[1]);
 	if (!filled) {
 		std::fprintf(stderr, "fill failed\n");

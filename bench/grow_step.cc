@@ -16,7 +16,8 @@ int
 main(int argc, char *argv[])
 {
 	if (argc != 4) {
-		std::fprintf(stderr, "usage: morvend_bench_grow swap_file mib runs\n");
+		std::fprintf(stderr,
+		    "usage: morvend_bench_grow swap_file mib runs\n");
 		return 2;
 	}
 	std::vector<double> runs;
@@ -30,10 +31,12 @@ main(int argc, char *argv[])
 		auto total = probe_swap_total(settings.journal);
 		auto used = probe_swap_used(settings.journal);
 		auto resize = total && used ?
-		    choose_resize(*total - *used, settings) : std::nullopt;
+		    choose_resize(*total - *used, settings) :
+		    std::nullopt;
 		if (!resize || resize->direction != Direction::grow ||
 		    !resize_swap(settings, *resize)) {
-			std::fprintf(stderr, "the grow step did not go through\n");
+			std::fprintf(stderr,
+			    "the grow step did not go through\n");
 			return 1;
 		}
 		std::chrono::duration<double, std::milli> took =

@@ -80,8 +80,8 @@ daemonize(UniqueFd &ready)
 	if (side == Detach::failed)
 		return side;
 	read_end = UniqueFd();
-	setsid();		/* leave the terminal behind */
-	side = fork_once();	/* never a session leader: no terminal again */
+	setsid(); /* leave the terminal behind */
+	side = fork_once(); /* never a session leader: no terminal again */
 	if (side == Detach::daemon)
 		ready = std::move(write_end);
 	return side;

@@ -15,8 +15,8 @@
 namespace {
 
 struct NumericKey {
-	const char	*name;
-	std::int32_t	Settings::*field;
+	const char *name;
+	std::int32_t Settings::*field;
 };
 
 constexpr const char swap_file_key[] = "SWAP_FILE";

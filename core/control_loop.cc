@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "core/stop_signal.h"
 #include "swap/policy.h"
 #include "swap/swap_device.h"
@@ -31,7 +33,8 @@ poll_cycle(Settings &settings)
 	auto used = probe_swap_used(settings.journal);
 	if (!total || !used)
 		return;
-	auto resize = choose_resize(std::int64_t{*total} - *used, settings);
+	auto resize = choose_resize(static_cast<std::int64_t>(*total) - *used,
+	    settings);
 	if (resize && !resize_swap(settings, *resize))
 		settings.record_matches_system = false;
 }
@@ -48,7 +51,6 @@ control_loop(Settings &settings)
 		 * during the cycle is seen only after a whole pause, as sleep()
 		 * knows nothing of it.  sleep(0) would spin.
 		 */
-		sleep(settings.wait_time > 0 ?
-		    static_cast<unsigned>(settings.wait_time) : 1);
+		sleep(static_cast<unsigned>(std::max(settings.wait_time, 1)));
 	}
 }

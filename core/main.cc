@@ -25,8 +25,9 @@ namespace {
 void
 tell_start(const Settings &settings)
 {
-	journal_tell(settings.journal, Priority::info, "morvend %s started: "
-	    "swap file %s, grows below %d MiB free, shrinks above %d MiB free, "
+	journal_tell(settings.journal, Priority::info,
+	    "morvend %s started: swap file %s, "
+	    "grows below %d MiB free, shrinks above %d MiB free, "
 	    "steps of %d MiB, at most %d MiB (0: no bound), every %d s",
 	    morvend_version, settings.swap_file.c_str(), settings.grow_buffer,
 	    settings.reduce_buffer, settings.delta_size, settings.max_size,
@@ -69,10 +70,11 @@ main(int argc, char *argv[])
 	std::srand(static_cast<unsigned>(std::time(nullptr)));
 	load_config(*settings);
 	/* Disks over a path that the listing shows otherwise are never found. */
-	std::string listed = resolve_swap_file(settings->swap_file)
-	    .value_or(settings->swap_file);
+	auto resolved = resolve_swap_file(settings->swap_file);
+	std::string listed = resolved ? *resolved : settings->swap_file;
 	if (const char *why = unlistable_because(listed)) {
-		std::fprintf(stderr, "morvend: swap file \"%s\" %s, which "
+		std::fprintf(stderr,
+		    "morvend: swap file \"%s\" %s, which "
 		    "mdconfig -l -v would not list as it is\n",
 		    printable(listed).c_str(), why);
 		return 1;

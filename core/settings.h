@@ -28,35 +28,35 @@ inline constexpr const char *default_swap_file = "/usr/swap/swap0";
  * still active as swap, or deactivated but still attached.
  */
 struct StaleDevice {
-	int	unit;
-	bool	in_service;
+	int unit;
+	bool in_service;
 };
 
 /* An empty path stands for one that is not set: nothing opens under it. */
 struct Settings {
 	/* Set by the command line. */
-	int		daemon_mode = 0;
-	int		show_help = 0;
-	int		show_version = 0;
-	int		write_pid = 0;
-	std::string	config_file = default_config_file;
+	int daemon_mode = 0;
+	int show_help = 0;
+	int show_version = 0;
+	int write_pid = 0;
+	std::string config_file = default_config_file;
 
 	/* Set by the configuration file: sizes in MiB, wait_time in seconds. */
-	std::string	swap_file = default_swap_file;
-	std::int32_t	grow_buffer = 256;
-	std::int32_t	reduce_buffer = 1024;
-	std::int32_t	delta_size = 256;
-	std::int32_t	wait_time = 5;
-	std::int32_t	max_size = 0;		/* 0: no bound */
-	std::int32_t	use_syslog = 0;		/* 1: tell syslog what we do */
+	std::string swap_file = default_swap_file;
+	std::int32_t grow_buffer = 256;
+	std::int32_t reduce_buffer = 1024;
+	std::int32_t delta_size = 256;
+	std::int32_t wait_time = 5;
+	std::int32_t max_size = 0; /* 0: no bound */
+	std::int32_t use_syslog = 0; /* 1: tell syslog what we do */
 
 	/* The swap we own now, as far as the system last told us. */
-	std::int32_t	current_size = 0;	/* MiB of our device in service */
-	std::int32_t	md_unit = -1;		/* our device; -1: none */
-	std::vector<StaleDevice> stale_devices;	/* retried each cycle */
-	UniqueFd	swap_lock;		/* held: the swap file is ours */
-	bool		record_matches_system = false;
-	Journal		journal;
+	std::int32_t current_size = 0; /* MiB of our device in service */
+	std::int32_t md_unit = -1; /* our device; -1: none */
+	std::vector<StaleDevice> stale_devices; /* retried each cycle */
+	UniqueFd swap_lock; /* held: the swap file is ours */
+	bool record_matches_system = false;
+	Journal journal;
 };
 
 void settings_destroy(Settings *settings);

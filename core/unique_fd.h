@@ -10,12 +10,16 @@ class UniqueFd {
 public:
 	UniqueFd() = default;
 	explicit UniqueFd(int fd) : fd_(fd) {}
-	UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-	UniqueFd &operator=(UniqueFd &&other) noexcept {
+	UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1))
+	{
+	}
+	UniqueFd &operator=(UniqueFd &&other) noexcept
+	{
 		std::swap(fd_, other.fd_);
 		return *this;
 	}
-	~UniqueFd() {
+	~UniqueFd()
+	{
 		if (fd_ >= 0)
 			close(fd_);
 	}

@@ -11,8 +11,8 @@
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-	static const std::string path =
-	    "/tmp/morvend-config-fuzz." + std::to_string(getpid());
+	static const std::string path = "/tmp/morvend-config-fuzz." +
+	    std::to_string(getpid());
 	FILE *file = std::fopen(path.c_str(), "wb");
 
 	if (file == nullptr)

@@ -19,11 +19,14 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 			if (area.unit < -1 || area.mib < 0)
 				std::abort();
 	}
+	/* A field never runs over into the next one, or the next line. */
+	auto spills = [](const std::string &field) {
+		return field.find_first_of("\t\n") != std::string::npos;
+	};
 	if (auto disks = parse_memory_disks(text)) {
 		for (const MemoryDisk &disk : *disks)
 			if (disk.unit < 0 || disk.type.empty() ||
-			    disk.type.find_first_of("\t\n") != std::string::npos ||
-			    disk.file.find_first_of("\t\n") != std::string::npos)
+			    spills(disk.type) || spills(disk.file))
 				std::abort();
 	}
 	return 0;

@@ -9,7 +9,7 @@
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-	std::vector<std::string> args{"morvend"};
+	std::vector<std::string> args{ "morvend" };
 	std::vector<char *> argv;
 
 	args.emplace_back();
@@ -25,8 +25,8 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 
 	Settings settings;
 	parse_options(settings, static_cast<int>(args.size()), argv.data());
-	for (int flag : {settings.daemon_mode, settings.show_help,
-	    settings.show_version, settings.write_pid})
+	for (int flag : { settings.daemon_mode, settings.show_help,
+	         settings.show_version, settings.write_pid })
 		if (flag != 0 && flag != 1)
 			std::abort();
 	return 0;

@@ -72,14 +72,14 @@ swap_trouble_on(std::string_view type)
 {
 	if (type == "zfs")
 		return "a zero-filled file there reserves no space, so every "
-		    "page swapped out allocates in the file system while "
-		    "memory is short";
+		       "page swapped out allocates in the file system while "
+		       "memory is short";
 	if (type == "nfs")
 		return "every page swapped out must cross the network while "
-		    "memory is short";
+		       "memory is short";
 	if (type == "tmpfs")
 		return "it is kept in memory and swap itself, so swapping to "
-		    "it frees nothing";
+		       "it frees nothing";
 	return nullptr;
 }
 
@@ -162,7 +162,7 @@ prepare_swap_directory(const std::string &swap_file)
 bool
 fill_swap_file(const std::string &path, std::int32_t size)
 {
-	const std::int64_t bytes = std::int64_t{size} * mib;
+	const std::int64_t bytes = static_cast<std::int64_t>(size) * mib;
 
 	if (size <= 0 || path.empty()) {
 		errno = EINVAL;
@@ -182,7 +182,7 @@ fill_swap_file(const std::string &path, std::int32_t size)
 	    0600);
 	if (fd < 0)
 		return false;
-	fchmod(fd, 0600);	/* the umask may have taken bits away */
+	fchmod(fd, 0600); /* the umask may have taken bits away */
 	bool written = write_zeros(fd, bytes);
 	int error = errno;
 	if (close(fd) != 0 && written) {

@@ -82,8 +82,7 @@ close_journal(Journal &journal)
 }
 
 void
-journal_tell(const Journal &journal, Priority priority, const char *format,
-    ...)
+journal_tell(const Journal &journal, Priority priority, const char *format, ...)
 {
 	va_list args;
 
@@ -117,8 +116,9 @@ journal_cycle_done(Journal &journal)
 		return;
 	}
 	if (journal.failed_cycles > 0) {
-		journal_tell(journal, Priority::info, "recovered after %d cycle%s",
-		    journal.failed_cycles, journal.failed_cycles == 1 ? "" : "s");
+		journal_tell(journal, Priority::info,
+		    "recovered after %d cycle%s", journal.failed_cycles,
+		    journal.failed_cycles == 1 ? "" : "s");
 		journal.failed_cycles = 0;
 		journal.told.clear();
 	}

@@ -22,10 +22,10 @@ using JournalSink = void (*)(Priority priority, const char *message);
  * failure that repeats is told once, and its end once more.
  */
 struct Journal {
-	JournalSink		 sink = nullptr;
-	std::vector<std::string> told;		/* failures, numbers left out */
-	bool			 failed_this_cycle = false;
-	int			 failed_cycles = 0;
+	JournalSink sink = nullptr;
+	std::vector<std::string> told; /* failures, numbers left out */
+	bool failed_this_cycle = false;
+	int failed_cycles = 0;
 };
 
 /* Only a SYSLOG setting of 1 opens syslog. */
@@ -33,13 +33,12 @@ void open_journal(Journal &journal, std::int32_t use_syslog);
 /* Tells "stopped" and closes syslog. */
 void close_journal(Journal &journal);
 
-[[gnu::format(printf, 3, 4)]]
-void journal_tell(const Journal &journal, Priority priority,
-    const char *format, ...);
+void journal_tell(const Journal &journal, Priority priority, const char *format,
+    ...) __attribute__((format(printf, 3, 4)));
 
 /* A failed step: told as a warning, unless told already in this run. */
-[[gnu::format(printf, 2, 3)]]
-void journal_failure(Journal &journal, const char *format, ...);
+void journal_failure(Journal &journal, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 /* The end of a cycle: one without a failure ends a run of failures. */
 void journal_cycle_done(Journal &journal);

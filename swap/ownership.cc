@@ -52,9 +52,9 @@ over_swap_file(const MemoryDisk &disk, const std::string &file)
 }
 
 struct OurDevice {
-	int		unit;
-	bool		in_service;
-	std::int32_t	mib;
+	int unit;
+	bool in_service;
+	std::int32_t mib;
 };
 
 std::optional<std::vector<OurDevice>>
@@ -105,21 +105,21 @@ forget_units_unlisted(Settings &settings, const std::string &file,
 	auto ours = [&](int unit) {
 		bool found = std::any_of(disks.begin(), disks.end(),
 		    [&](const MemoryDisk &disk) {
-			return disk.unit == unit && over_swap_file(disk, file);
-		});
+			    return disk.unit == unit &&
+			        over_swap_file(disk, file);
+		    });
 		if (!found)
-			journal_tell(settings.journal, Priority::warning, "md%d "
-			    "is no longer a disk over %s: left alone", unit,
-			    file.c_str());
+			journal_tell(settings.journal, Priority::warning,
+			    "md%d is no longer a disk over %s: left alone",
+			    unit, file.c_str());
 		return found;
 	};
 	if (settings.md_unit >= 0 && !ours(settings.md_unit)) {
 		settings.md_unit = -1;
 		settings.current_size = 0;
 	}
-	std::erase_if(settings.stale_devices, [&](const StaleDevice &device) {
-		return !ours(device.unit);
-	});
+	std::erase_if(settings.stale_devices,
+	    [&](const StaleDevice &device) { return !ours(device.unit); });
 }
 
 /* Devices the record did not know of were left by an earlier run. */
@@ -128,12 +128,14 @@ tell_found(const Settings &settings, const OurDevice *keep,
     const std::vector<StaleDevice> &stale)
 {
 	if (keep != nullptr && !record_holds(settings, keep->unit))
-		journal_tell(settings.journal, Priority::info, "took back md%d "
-		    "(%d MiB) from an earlier run", keep->unit, keep->mib);
+		journal_tell(settings.journal, Priority::info,
+		    "took back md%d (%d MiB) from an earlier run", keep->unit,
+		    keep->mib);
 	for (const StaleDevice &device : stale) {
 		if (!record_holds(settings, device.unit))
-			journal_tell(settings.journal, Priority::info, "retiring "
-			    "md%d, left by an earlier run", device.unit);
+			journal_tell(settings.journal, Priority::info,
+			    "retiring md%d, left by an earlier run",
+			    device.unit);
 	}
 }
 
@@ -142,9 +144,10 @@ tell_found(const Settings &settings, const OurDevice *keep,
 bool
 record_holds(const Settings &settings, int unit)
 {
-	return unit == settings.md_unit || std::any_of(
-	    settings.stale_devices.begin(), settings.stale_devices.end(),
-	    [&](const StaleDevice &device) { return device.unit == unit; });
+	return unit == settings.md_unit ||
+	    std::any_of(settings.stale_devices.begin(),
+	        settings.stale_devices.end(),
+	        [&](const StaleDevice &device) { return device.unit == unit; });
 }
 
 SwapFileLock
@@ -153,8 +156,8 @@ lock_swap_file(Settings &settings)
 	if (settings.swap_lock)
 		return SwapFileLock::held;
 	std::string path = swap_directory(settings.swap_file);
-	UniqueFd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY |
-	    O_CLOEXEC));
+	UniqueFd directory(
+	    open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 	if (!directory) {
 		journal_failure(settings.journal, "cannot open %s: %s",
 		    path.c_str(), std::strerror(errno));
@@ -183,7 +186,8 @@ survey_devices(Settings &settings)
 		std::vector<StaleDevice> stale;
 		for (const OurDevice &device : *ours) {
 			if (&device != keep)
-				stale.push_back({ device.unit, device.in_service });
+				stale.push_back(
+				    { device.unit, device.in_service });
 		}
 		tell_found(settings, keep, stale);
 		settings.md_unit = keep != nullptr ? keep->unit : -1;

@@ -102,7 +102,8 @@ parse_swap_areas(std::string_view text)
 		if (!device.starts_with("/dev/") || !mib || !used ||
 		    !next_word(line).empty())
 			return std::nullopt;
-		areas.push_back({ unit_of(device, "/dev/md").value_or(-1), *mib });
+		areas.push_back(
+		    { unit_of(device, "/dev/md").value_or(-1), *mib });
 	}
 	return areas;
 }

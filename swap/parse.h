@@ -20,15 +20,15 @@ std::optional<std::int32_t> scan_int(const char *text);
 
 /* A device in service as swap, as swapctl -l -m lists it. */
 struct SwapArea {
-	int		unit;		/* of /dev/mdN; -1: not a memory disk */
-	std::int32_t	mib;
+	int unit; /* of /dev/mdN; -1: not a memory disk */
+	std::int32_t mib;
 };
 
 /* A memory disk, as mdconfig -l -v lists it. */
 struct MemoryDisk {
-	int		unit;
-	std::string	type;		/* "vnode", "swap", "malloc", ... */
-	std::string	file;		/* resolved when it was attached */
+	int unit;
+	std::string type; /* "vnode", "swap", "malloc", ... */
+	std::string file; /* resolved when it was attached */
 };
 
 /*
@@ -36,7 +36,8 @@ struct MemoryDisk {
  * is not what the tool prints: that is no reading, never "no devices".
  */
 std::optional<std::vector<SwapArea>> parse_swap_areas(std::string_view text);
-std::optional<std::vector<MemoryDisk>> parse_memory_disks(std::string_view text);
+std::optional<std::vector<MemoryDisk>> parse_memory_disks(
+    std::string_view text);
 
 /*
  * What in a resolved path would make mdconfig -l -v show it otherwise than

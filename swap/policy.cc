@@ -9,8 +9,10 @@ namespace {
 std::optional<std::int32_t>
 stepped_size(const Settings &settings, Direction direction)
 {
-	const std::int64_t step = direction == Direction::grow ?
-	    settings.delta_size : -std::int64_t{settings.delta_size};
+	std::int64_t step = settings.delta_size;
+
+	if (direction == Direction::shrink)
+		step = -step;
 	const std::int64_t wanted = settings.current_size + step;
 
 	if (wanted > INT32_MAX)
@@ -31,7 +33,8 @@ choose_resize(std::int64_t free_swap, const Settings &settings)
 	if (free_swap < settings.grow_buffer)
 		direction = Direction::grow;
 	/* Only the swap we attached ourselves is ever taken away. */
-	else if (settings.current_size > 0 && free_swap > settings.reduce_buffer)
+	else if (settings.current_size > 0 &&
+	    free_swap > settings.reduce_buffer)
 		direction = Direction::shrink;
 	if (!direction)
 		return std::nullopt;

@@ -15,8 +15,8 @@ enum class Direction { grow, shrink };
 
 /* Our device is to be replaced by one of new_size MiB (none for 0). */
 struct Resize {
-	Direction	direction;
-	std::int32_t	new_size;
+	Direction direction;
+	std::int32_t new_size;
 
 	bool operator==(const Resize &) const = default;
 };

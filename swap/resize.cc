@@ -44,8 +44,9 @@ int
 bring_up_device(Settings &settings, std::int32_t size)
 {
 	if (!fill_swap_file(settings.swap_file, size)) {
-		journal_failure(settings.journal, "cannot write %s (%d MiB): %s",
-		    settings.swap_file.c_str(), size, std::strerror(errno));
+		journal_failure(settings.journal,
+		    "cannot write %s (%d MiB): %s", settings.swap_file.c_str(),
+		    size, std::strerror(errno));
 		return -1;
 	}
 	int unit = attach_swap_device(settings.journal, settings.swap_file);
@@ -118,15 +119,17 @@ resize_swap(Settings &settings, const Resize &resize)
 		tracked = give_up_device(settings, settings.md_unit, false);
 	}
 
-	const char *verb = resize.direction == Direction::grow ? "grew" :
-	    "shrank";
+	const char *verb = "grew";
+	if (resize.direction == Direction::shrink)
+		verb = "shrank";
 	if (new_unit >= 0)
-		journal_tell(settings.journal, Priority::info, "%s swap from %d "
-		    "to %d MiB: md%d", verb, settings.current_size,
-		    resize.new_size, new_unit);
+		journal_tell(settings.journal, Priority::info,
+		    "%s swap from %d to %d MiB: md%d", verb,
+		    settings.current_size, resize.new_size, new_unit);
 	else
-		journal_tell(settings.journal, Priority::info, "%s swap from %d "
-		    "to 0 MiB: no device", verb, settings.current_size);
+		journal_tell(settings.journal, Priority::info,
+		    "%s swap from %d to 0 MiB: no device", verb,
+		    settings.current_size);
 	settings.current_size = resize.new_size;
 	settings.md_unit = new_unit;
 	return tracked;
@@ -138,8 +141,8 @@ release_swap(Settings &settings)
 	remove_swap_file_name(settings.swap_file);
 	if ((settings.md_unit >= 0 || !settings.stale_devices.empty()) &&
 	    !forget_units_not_ours(settings)) {
-		journal_tell(settings.journal, Priority::warning, "released "
-		    "nothing: cannot tell which memory disks are ours");
+		journal_tell(settings.journal, Priority::warning,
+		    "released nothing: cannot tell which memory disks are ours");
 		return;
 	}
 
@@ -150,17 +153,21 @@ release_swap(Settings &settings)
 		settings.md_unit = -1;
 		settings.current_size = 0;
 	}
-	for (int attempt = 1; attempt < release_attempts &&
-	    !settings.stale_devices.empty(); attempt++) {
+	for (int attempt = 1;
+	     attempt < release_attempts && !settings.stale_devices.empty();
+	     attempt++) {
 		sleep(1);
 		retry_stale_devices(settings);
 	}
 
 	if (unit >= 0 && !record_holds(settings, unit))
-		journal_tell(settings.journal, Priority::info, "released md%d "
-		    "(%d MiB)", unit, size);
-	for (const StaleDevice &device : settings.stale_devices)
-		journal_tell(settings.journal, Priority::warning, "could not "
-		    "release md%d: %s", device.unit, device.in_service ?
-		    "still in service as swap" : "still attached");
+		journal_tell(settings.journal, Priority::info,
+		    "released md%d (%d MiB)", unit, size);
+	for (const StaleDevice &device : settings.stale_devices) {
+		const char *why = "still attached";
+		if (device.in_service)
+			why = "still in service as swap";
+		journal_tell(settings.journal, Priority::warning,
+		    "could not release md%d: %s", device.unit, why);
+	}
 }

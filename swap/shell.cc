@@ -66,7 +66,8 @@ CommandLine::quoted(std::string_view word)
 {
 	/* Inside single quotes only the quote itself needs care. */
 	text("'");
-	for (std::size_t start = 0, quote; start <= word.size(); start = quote + 1) {
+	for (std::size_t start = 0, quote; start <= word.size();
+	     start = quote + 1) {
 		quote = word.find('\'', start);
 		if (quote == std::string_view::npos)
 			quote = word.size();
@@ -89,8 +90,11 @@ CommandLine::number(long long number)
 CommandLine
 attach_command(std::string_view file, int unit)
 {
-	return CommandLine().text("mdconfig -a -t vnode -f ").quoted(file)
-	    .text(" -u ").number(unit);
+	return CommandLine()
+	    .text("mdconfig -a -t vnode -f ")
+	    .quoted(file)
+	    .text(" -u ")
+	    .number(unit);
 }
 
 CommandLine
@@ -157,8 +161,8 @@ read_output(Journal &journal, const char *command)
 	}
 	bool complete = true;
 	try {
-		for (std::size_t n; (n = std::fread(chunk, 1, sizeof(chunk),
-		    pipe)) > 0;)
+		for (std::size_t n;
+		     (n = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0;)
 			output.append(chunk, n);
 	} catch (const std::bad_alloc &) {
 		complete = false;

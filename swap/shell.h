@@ -39,9 +39,9 @@ public:
 	bool fits() const { return fits_; }
 
 private:
-	char		text_[command_line_max + 1] = {};
-	std::size_t	length_ = 0;
-	bool		fits_ = true;
+	char text_[command_line_max + 1] = {};
+	std::size_t length_ = 0;
+	bool fits_ = true;
 };
 
 CommandLine attach_command(std::string_view file, int unit);
@@ -64,7 +64,6 @@ std::optional<std::int32_t> read_number(Journal &journal, const char *command);
  * A command's whole output, when it ran and exited with status 0; nothing
  * otherwise, also when there was no memory to hold the output.
  */
-std::optional<std::string> read_output(Journal &journal,
-    const char *command);
+std::optional<std::string> read_output(Journal &journal, const char *command);
 
 #endif
