@@ -6,11 +6,16 @@
 # LIMIT MiB, so all it holds beyond the limit must go to swap.  For each R
 # on the ladder, RUNS runs each of:
 #   static     a loop-device swap made before the hog starts, as large as
-#              the largest device morvend reached so far (the rates go up,
-#              so this is what it reached where it kept the hog alive)
-#   morvend/1  morvend with WAIT_TIME 1, the other settings at their defaults
-#   morvend/5  morvend with its default configuration (WAIT_TIME 5)
-# Survival: the hog finishes and finds its memory intact.
+#              the most swap morvend held so far (the rates go up, so this
+#              is what it reached where it kept the hog alive); it runs
+#              after the others at each rate
+#   today/W    morvend with WAIT_TIME W (1, or the default 5), the other
+#              settings at their defaults
+#   quick/W    the same with QUICK_WAIT 250
+#   devices/W  the same with MAX_DEVICES 8
+#   both/W     the same with QUICK_WAIT 250 and MAX_DEVICES 8
+# Survival: the hog finishes and finds its memory intact.  A setting that
+# lost every run at one rate is not tried at the higher ones.
 #
 # usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]
 #            [--rates "R ..."] [--runs N] [--plot FILE.png] [--dry-run]
@@ -19,9 +24,9 @@
 set -u
 
 here=$(cd "$(dirname "$0")/.." && pwd)
-build=$here/build total=384 limit=64 rates="25 50 100 200 400 800"
+build=$here/build total=384 limit=64 rates="25 50 100 200 400 800 1600"
 runs=3 plot= dry_run=0
-settings="static morvend/1 morvend/5"
+settings="today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 static"
 
 usage() {
 	echo "usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]" >&2
@@ -108,8 +113,8 @@ mkdir "$group" && echo $((limit << 20)) >"$group/$limit_file" ||
     cannot "cannot make a memory cgroup"
 
 # Every 0.2 s: seconds, the hog's memory (resident and swapped), total and
-# used swap, the largest swap area (morvend's device), the hog's swapped
-# memory, all in MiB.
+# used swap, morvend's swap (all of it, in a run of morvend), the hog's
+# swapped memory, all in MiB.
 sample() {
 	local t0=$EPOCHREALTIME
 	while kill -0 "$1" 2>/dev/null; do
@@ -117,7 +122,7 @@ sample() {
 		    FILENAME ~ /status/ && /^Vm(RSS|Swap):/ { hog += $2 }
 		    FILENAME ~ /status/ && /^VmSwap:/ { swapped = $2 }
 		    FILENAME == "/proc/swaps" && FNR > 1 {
-			total += $3; used += $4; if ($3 > big) big = $3 }
+			total += $3; used += $4; big += $3 }
 		    END { printf "%.1f %d %d %d %d %d\n", now - t0, hog / 1024,
 			total / 1024, used / 1024, big / 1024, swapped / 1024 }' \
 		    "/proc/$1/status" /proc/swaps 2>/dev/null
@@ -153,11 +158,16 @@ run_hog() {	# rate samples
 	hog_swap=$(awk '$6 > m { m = $6 } END { print m - 0 }' "$2")
 }
 
-# morvend on the kernel with the given WAIT_TIME: sets the run's figures,
-# biggest (MiB) and wrote (MiB written to its swap files).
-run_morvend() {	# wait_time rate samples
+# morvend on the kernel with a setting such as both/1: sets the run's
+# figures, biggest (MiB) and wrote (MiB written to its swap files).
+run_morvend() {	# setting rate samples
 	set_up
-	printf 'SWAP_FILE %s\nWAIT_TIME %s\n' "$work/swap/swap0" "$1" >"$work/morvend.conf"
+	printf 'SWAP_FILE %s\nWAIT_TIME %s\n' "$work/swap/swap0" "${1#*/}" >"$work/morvend.conf"
+	case ${1%/*} in
+	quick) echo "QUICK_WAIT 250" ;;
+	devices) echo "MAX_DEVICES 8" ;;
+	both) printf 'QUICK_WAIT 250\nMAX_DEVICES 8\n' ;;
+	esac >>"$work/morvend.conf"
 	PATH=$tools:$PATH "$build/morvend" -c "$work/morvend.conf" >/dev/null 2>&1 &
 	daemon=$!
 	for _ in $(seq 300); do
@@ -184,63 +194,62 @@ run_static() {	# size rate samples
 
 mean() { awk '$1 != "-" { s += $1; n++ } END { if (n) printf "%.1f", s / n; else printf "-" }'; }
 
-printf '%6s | %-14s | %-34s | %-34s\n' "" "static" "morvend, WAIT_TIME 1" "morvend, WAIT_TIME 5"
-printf '%6s | %4s %9s | %4s %9s %8s %11s | %4s %9s %8s %11s\n' "MiB/s" \
-    "kept" "seconds" "kept" "seconds" "max MiB" "wrote/used" \
-    "kept" "seconds" "max MiB" "wrote/used"
-declare -A best
-for s in $settings; do best[$s]=0; done
+printf '%-10s %6s %6s %9s %8s %11s\n' setting "MiB/s" kept seconds "max MiB" wrote/used
+declare -A best lost
+for s in $settings; do best[$s]=0 lost[$s]=0; done
 size=0
 for rate in $rates; do
-	declare -A kept=() times=() max=() wrote_sum=() used_sum=()
-	for s in $settings; do kept[$s]=0; times[$s]=; max[$s]=0; wrote_sum[$s]=0; used_sum[$s]=0; done
-	for run in $(seq "$runs"); do
-		for wait_time in 1 5; do
-			s=morvend/$wait_time
-			run_morvend "$wait_time" "$rate" "$work/samples.m$wait_time.$rate.$run"
-			kept[$s]=$((kept[$s] + survived)); times[$s]+="$took "
-			[ "$biggest" -le "${max[$s]}" ] || max[$s]=$biggest
-			[ "$biggest" -le "$size" ] || size=$biggest
-			wrote_sum[$s]=$((wrote_sum[$s] + wrote)); used_sum[$s]=$((used_sum[$s] + hog_swap))
-		done
-		run_static "$size" "$rate" "$work/samples.static.$rate.$run"
-		kept[static]=$((kept[static] + survived)); times[static]+="$took "
-	done
-	line=$(printf '%6s | %4s %9s' "$rate" "${kept[static]}/$runs" \
-	    "$(echo "${times[static]}" | tr ' ' '\n' | grep . | mean)")
-	for s in morvend/1 morvend/5; do
-		line+=$(printf ' | %4s %9s %8s %11s' "${kept[$s]}/$runs" \
-		    "$(echo "${times[$s]}" | tr ' ' '\n' | grep . | mean)" "${max[$s]}" \
-		    "$((wrote_sum[$s] / runs))/$((used_sum[$s] / runs))")
-	done
-	echo "$line"
 	for s in $settings; do
-		[ "${kept[$s]}" != "$runs" ] || [ "$rate" -le "${best[$s]}" ] || best[$s]=$rate
+		[ "${lost[$s]}" = 0 ] || continue
+		kept=0 times= max=0 wrote_sum=0 used_sum=0
+		for run in $(seq "$runs"); do
+			if [ "$s" = static ]; then
+				run_static "$size" "$rate" "$work/samples.$rate.$run"
+			else
+				run_morvend "$s" "$rate" "$work/samples.${s/\//.}.$rate.$run"
+				[ "$biggest" -le "$max" ] || max=$biggest
+				[ "$biggest" -le "$size" ] || size=$biggest
+				wrote_sum=$((wrote_sum + wrote)) used_sum=$((used_sum + hog_swap))
+			fi
+			kept=$((kept + survived)) times+="$took "
+		done
+		if [ "$s" = static ]; then
+			printf '%-10s %6s %6s %9s\n' "$s" "$rate" "$kept/$runs" \
+			    "$(echo "$times" | tr ' ' '\n' | grep . | mean)"
+		else
+			printf '%-10s %6s %6s %9s %8s %11s\n' "$s" "$rate" "$kept/$runs" \
+			    "$(echo "$times" | tr ' ' '\n' | grep . | mean)" "$max" \
+			    "$((wrote_sum / runs))/$((used_sum / runs))"
+		fi
+		[ "$kept" != "$runs" ] || [ "$rate" -le "${best[$s]}" ] || best[$s]=$rate
+		[ "$kept" != 0 ] || lost[$s]=1
 	done
 done
 
 ratio() { awk -v m="$1" -v s="${best[static]}" 'BEGIN { if (s > 0) printf "%.2f", m / s; else printf "-" }'; }
-echo "highest rate kept alive $runs of $runs (MiB/s): static ${best[static]}," \
-    "morvend WAIT_TIME 1 ${best[morvend/1]} (x$(ratio "${best[morvend/1]}") of static)," \
-    "morvend WAIT_TIME 5 ${best[morvend/5]} (x$(ratio "${best[morvend/5]}") of static)"
+echo "highest rate kept alive $runs of $runs (MiB/s):"
+for s in $settings; do
+	printf '  %-10s %5s  (x%s of static)\n' "$s" "${best[$s]}" "$(ratio "${best[$s]}")"
+done
 
-# One run in a picture: morvend with WAIT_TIME 1 at the highest rate it
-# kept alive every time (else the lowest rate), its first run.
+# One run in a picture: morvend with both settings and WAIT_TIME 1 at the
+# highest rate it kept alive every time (else the lowest rate), its first
+# run.
 [ -n "$plot" ] || exit 0
-rate=${best[morvend/1]}
+rate=${best[both/1]}
 [ "$rate" -gt 0 ] || rate=${rates%% *}
-data=$work/samples.m1.$rate.1
+data=$work/samples.both.1.$rate.1
 awk 'NR > 1 && $5 != last { print } { last = $5 }' "$data" >"$work/resizes"
 gnuplot <<PLOT
 set terminal pngcairo size 800,450 font ",10" noenhanced
 set output "$plot"
-set title "hog at $rate MiB/s to $total MiB in a $limit MiB cgroup; morvend, WAIT_TIME 1"
+set title "hog at $rate MiB/s to $total MiB in a $limit MiB cgroup; morvend, WAIT_TIME 1, QUICK_WAIT 250, MAX_DEVICES 8"
 set xlabel "seconds"
 set ylabel "MiB"
 set key top left
 plot "$data" using 1:2 with lines lw 2 title "hog's memory", \
      "$data" using 1:(\$3 - \$4) with lines lw 2 title "free swap", \
-     "$data" using 1:5 with steps lw 2 title "morvend's device", \
+     "$data" using 1:5 with steps lw 2 title "morvend's swap", \
      "$work/resizes" using 1:5 with points pt 7 ps 1.2 title "resize"
 PLOT
 echo "plot of one run: $plot"

@@ -28,6 +28,8 @@ constexpr NumericKey numeric_keys[] = {
 	{ "WAIT_TIME", &Settings::wait_time },
 	{ "MAX_SIZE", &Settings::max_size },
 	{ "SYSLOG", &Settings::use_syslog },
+	{ "QUICK_WAIT", &Settings::quick_wait },
+	{ "MAX_DEVICES", &Settings::max_devices },
 };
 
 /* The value starts one past the key, but never past the end of the line. */

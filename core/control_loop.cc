@@ -3,9 +3,8 @@
  */
 #include "core/control_loop.h"
 
-#include <unistd.h>
-
-#include <algorithm>
+#include <utility>
+#include <vector>
 
 #include "core/stop_signal.h"
 #include "swap/policy.h"
@@ -16,41 +15,49 @@
  * the system.  A step that fails leaves the record in doubt, so the next
  * cycle asks the system which of our devices there are before it acts.
  */
-void
+std::optional<std::int64_t>
 poll_cycle(Settings &settings)
 {
 	/* Taken at start; retried here while the directory is missing. */
 	if (lock_swap_file(settings) != SwapFileLock::held)
-		return;
+		return std::nullopt;
 	if (!settings.record_matches_system)
 		settings.record_matches_system = survey_devices(settings);
 	if (!settings.record_matches_system)
-		return;
+		return std::nullopt;
 	if (!retire_stale_devices(settings))
 		settings.record_matches_system = false;
 
 	auto total = probe_swap_total(settings.journal);
 	auto used = probe_swap_used(settings.journal);
 	if (!total || !used)
-		return;
-	auto resize = choose_resize(static_cast<std::int64_t>(*total) - *used,
-	    settings);
+		return std::nullopt;
+	const std::int64_t free_swap = std::int64_t{ *total } - *used;
+
+	/* Which of several devices to retire depends on what each holds. */
+	std::vector<SwapArea> areas;
+	if (needs_device_use(free_swap, settings)) {
+		auto listed = list_swap_areas(settings.journal);
+		if (!listed)
+			return free_swap;
+		areas = std::move(*listed);
+	}
+	auto resize = choose_resize(free_swap, settings, areas);
 	if (resize && !resize_swap(settings, *resize))
 		settings.record_matches_system = false;
+	return free_swap;
 }
 
+/*
+ * A stop signal ends the pause at once, and one that came during the cycle
+ * ends the loop without a pause: rc.shutdown does not wait for ever.
+ */
 void
 control_loop(Settings &settings)
 {
 	while (running) {
-		poll_cycle(settings);
+		auto free_swap = poll_cycle(settings);
 		journal_cycle_done(settings.journal);
-
-		/*
-		 * A stop signal during the pause ends it at once; one that came
-		 * during the cycle is seen only after a whole pause, as sleep()
-		 * knows nothing of it.  sleep(0) would spin.
-		 */
-		sleep(static_cast<unsigned>(std::max(settings.wait_time, 1)));
+		pause_unless_stopped(pause_after(free_swap, settings));
 	}
 }

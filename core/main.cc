@@ -18,6 +18,7 @@
 #include "core/settings.h"
 #include "core/stop_signal.h"
 #include "core/version.h"
+#include "swap/policy.h"
 #include "swap/swap_device.h"
 
 namespace {
@@ -32,6 +33,14 @@ tell_start(const Settings &settings)
 	    morvend_version, settings.swap_file.c_str(), settings.grow_buffer,
 	    settings.reduce_buffer, settings.delta_size, settings.max_size,
 	    settings.wait_time);
+	if (settings.quick_wait > 0)
+		journal_tell(settings.journal, Priority::info,
+		    "looks again after %d ms while free swap is under %lld MiB",
+		    settings.quick_wait, 2LL * settings.grow_buffer);
+	if (device_slots(settings) > 1)
+		journal_tell(settings.journal, Priority::info,
+		    "grows by adding devices, up to %zu",
+		    device_slots(settings));
 }
 
 /* Said where an admin will see it, then carried on: it may be a test box. */

@@ -2,6 +2,16 @@
 
 #include <new>
 
+std::int64_t
+current_size(const Settings &settings)
+{
+	std::int64_t sum = 0;
+
+	for (const SwapDevice &device : settings.devices)
+		sum += device.mib;
+	return sum;
+}
+
 void
 settings_destroy(Settings *settings)
 {

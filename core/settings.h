@@ -23,6 +23,12 @@
 inline constexpr const char *default_config_file = MORVEND_CONFIG_FILE;
 inline constexpr const char *default_swap_file = "/usr/swap/swap0";
 
+/* A device of ours in service as swap. */
+struct SwapDevice {
+	int unit;
+	std::int32_t mib;
+};
+
 /*
  * A device of ours that is no longer in use but could not be retired yet:
  * still active as swap, or deactivated but still attached.
@@ -49,15 +55,19 @@ struct Settings {
 	std::int32_t wait_time = 5;
 	std::int32_t max_size = 0; /* 0: no bound */
 	std::int32_t use_syslog = 0; /* 1: tell syslog what we do */
+	std::int32_t quick_wait = 0; /* ms while swap runs short; 0: off */
+	std::int32_t max_devices = 1; /* of ours in service at once */
 
 	/* The swap we own now, as far as the system last told us. */
-	std::int32_t current_size = 0; /* MiB of our device in service */
-	std::int32_t md_unit = -1; /* our device; -1: none */
+	std::vector<SwapDevice> devices; /* in service, oldest first */
 	std::vector<StaleDevice> stale_devices; /* retried each cycle */
 	UniqueFd swap_lock; /* held: the swap file is ours */
 	bool record_matches_system = false;
 	Journal journal;
 };
+
+/* MiB of swap we own: the sum of our devices. */
+std::int64_t current_size(const Settings &settings);
 
 void settings_destroy(Settings *settings);
 using SettingsRecord = std::unique_ptr<Settings, decltype(&settings_destroy)>;

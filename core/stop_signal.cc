@@ -1,6 +1,9 @@
 #include "core/stop_signal.h"
 
+#include <sys/select.h>
+
 #include <signal.h>
+#include <time.h>
 
 volatile std::sig_atomic_t running = 1;
 
@@ -28,4 +31,25 @@ install_stop_handler()
 	action.sa_flags = SA_RESTART;
 	sigaction(SIGTERM, &action, nullptr);
 	sigaction(SIGINT, &action, nullptr);
+}
+
+/*
+ * The stop signals are held back from the test of running to the wait,
+ * which lets them in: one that comes in between still ends the wait.
+ */
+void
+pause_unless_stopped(std::int64_t milliseconds)
+{
+	sigset_t stops, saved;
+	struct timespec pause = {};
+
+	pause.tv_sec = static_cast<time_t>(milliseconds / 1000);
+	pause.tv_nsec = static_cast<long>(milliseconds % 1000 * 1000000);
+	sigemptyset(&stops);
+	sigaddset(&stops, SIGTERM);
+	sigaddset(&stops, SIGINT);
+	sigprocmask(SIG_BLOCK, &stops, &saved);
+	if (running)
+		pselect(0, nullptr, nullptr, nullptr, &pause, &saved);
+	sigprocmask(SIG_SETMASK, &saved, nullptr);
 }

@@ -3,10 +3,17 @@
 #define MORVEND_CORE_STOP_SIGNAL_H
 
 #include <csignal>
+#include <cstdint>
 
 /* Cleared by the stop handler; the daemon's only global. */
 extern volatile std::sig_atomic_t running;
 
 void install_stop_handler();
+
+/*
+ * Waits the given milliseconds, or less when a stop signal comes; not at
+ * all when one came already.
+ */
+void pause_unless_stopped(std::int64_t milliseconds);
 
 #endif

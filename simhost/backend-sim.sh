@@ -34,11 +34,16 @@ backend_swapoff() {	# device, unit
 }
 
 # The devices in service, in activation order: name, bytes, bytes in use.
-# Other software's swap is one disk partition; the load fills the devices
-# in that order.
+# Other software's swap is one disk partition.  Use that a test pinned on
+# a device (use/UNIT, MiB) is counted first; the rest of the load fills the
+# other areas in order.
 backend_swap_devices() {
-	local left size f unit
+	local left size f unit in_use
 	left=$(( $(knob used 0) * MiB ))
+	for f in "$state"/use/*; do
+		[ -e "$f" ] && left=$(( left - $(cat "$f") * MiB ))
+	done
+	[ "$left" -ge 0 ] || left=0
 	size=$(( $(knob foreign_total 0) * MiB ))
 	if [ "$size" -gt 0 ]; then
 		echo "ada0p3 $size $(( left < size ? left : size ))"
@@ -48,6 +53,11 @@ backend_swap_devices() {
 		case $f in *.swap) ;; *) continue ;; esac
 		unit=${f%.swap}
 		size=$(( $(unit_field "$unit" 2) / PAGE * PAGE ))
+		if [ -e "$state/use/$unit" ]; then
+			in_use=$(( $(cat "$state/use/$unit") * MiB ))
+			echo "md$unit $size $(( in_use < size ? in_use : size ))"
+			continue
+		fi
 		echo "md$unit $size $(( left < size ? left : size ))"
 		left=$(( left < size ? 0 : left - size ))
 	done

@@ -80,19 +80,32 @@ find_our_devices(Journal &journal, const std::string &swap_file)
 	return ours;
 }
 
-/* Ours in service: the one we used, else the largest. */
-const OurDevice *
-device_to_keep(const std::vector<OurDevice> &ours, int md_unit)
+/*
+ * Ours in service, up to MAX_DEVICES of them: those the record holds, then
+ * the largest.  A restart takes back all it may, none swapped off just for
+ * being one of several.
+ */
+std::vector<SwapDevice>
+devices_to_keep(const Settings &settings, std::vector<OurDevice> ours)
 {
-	const OurDevice *keep = nullptr;
-
+	auto in_use = [&](const OurDevice &device) {
+		return std::any_of(settings.devices.begin(),
+		    settings.devices.end(), [&](const SwapDevice &used) {
+			    return used.unit == device.unit;
+		    });
+	};
+	std::erase_if(ours, [](const OurDevice &d) { return !d.in_service; });
+	std::stable_sort(ours.begin(), ours.end(),
+	    [&](const OurDevice &a, const OurDevice &b) {
+		    if (in_use(a) != in_use(b))
+			    return in_use(a);
+		    return a.mib > b.mib;
+	    });
+	std::vector<SwapDevice> keep;
 	for (const OurDevice &device : ours) {
-		if (!device.in_service)
-			continue;
-		if (device.unit == md_unit)
-			return &device;
-		if (keep == nullptr || device.mib > keep->mib)
-			keep = &device;
+		if (keep.size() == device_slots(settings))
+			break;
+		keep.push_back({ device.unit, device.mib });
 	}
 	return keep;
 }
@@ -114,23 +127,23 @@ forget_units_unlisted(Settings &settings, const std::string &file,
 			    unit, file.c_str());
 		return found;
 	};
-	if (settings.md_unit >= 0 && !ours(settings.md_unit)) {
-		settings.md_unit = -1;
-		settings.current_size = 0;
-	}
+	std::erase_if(settings.devices,
+	    [&](const SwapDevice &device) { return !ours(device.unit); });
 	std::erase_if(settings.stale_devices,
 	    [&](const StaleDevice &device) { return !ours(device.unit); });
 }
 
 /* Devices the record did not know of were left by an earlier run. */
 void
-tell_found(const Settings &settings, const OurDevice *keep,
+tell_found(const Settings &settings, const std::vector<SwapDevice> &keep,
     const std::vector<StaleDevice> &stale)
 {
-	if (keep != nullptr && !record_holds(settings, keep->unit))
-		journal_tell(settings.journal, Priority::info,
-		    "took back md%d (%d MiB) from an earlier run", keep->unit,
-		    keep->mib);
+	for (const SwapDevice &device : keep) {
+		if (!record_holds(settings, device.unit))
+			journal_tell(settings.journal, Priority::info,
+			    "took back md%d (%d MiB) from an earlier run",
+			    device.unit, device.mib);
+	}
 	for (const StaleDevice &device : stale) {
 		if (!record_holds(settings, device.unit))
 			journal_tell(settings.journal, Priority::info,
@@ -144,10 +157,12 @@ tell_found(const Settings &settings, const OurDevice *keep,
 bool
 record_holds(const Settings &settings, int unit)
 {
-	return unit == settings.md_unit ||
+	auto has_unit = [&](const auto &device) { return device.unit == unit; };
+
+	return std::any_of(settings.devices.begin(), settings.devices.end(),
+	           has_unit) ||
 	    std::any_of(settings.stale_devices.begin(),
-	        settings.stale_devices.end(),
-	        [&](const StaleDevice &device) { return device.unit == unit; });
+	        settings.stale_devices.end(), has_unit);
 }
 
 SwapFileLock
@@ -182,16 +197,18 @@ survey_devices(Settings &settings)
 		    settings.swap_file);
 		if (!ours)
 			return false;
-		const OurDevice *keep = device_to_keep(*ours, settings.md_unit);
+		std::vector<SwapDevice> keep = devices_to_keep(settings, *ours);
 		std::vector<StaleDevice> stale;
 		for (const OurDevice &device : *ours) {
-			if (&device != keep)
+			if (std::none_of(keep.begin(), keep.end(),
+			        [&](const SwapDevice &kept) {
+				        return kept.unit == device.unit;
+			        }))
 				stale.push_back(
 				    { device.unit, device.in_service });
 		}
 		tell_found(settings, keep, stale);
-		settings.md_unit = keep != nullptr ? keep->unit : -1;
-		settings.current_size = keep != nullptr ? keep->mib : 0;
+		settings.devices.swap(keep);
 		settings.stale_devices.swap(stale);
 	} catch (const std::bad_alloc &) {
 		return false;

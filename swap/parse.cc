@@ -103,7 +103,7 @@ parse_swap_areas(std::string_view text)
 		    !next_word(line).empty())
 			return std::nullopt;
 		areas.push_back(
-		    { unit_of(device, "/dev/md").value_or(-1), *mib });
+		    { unit_of(device, "/dev/md").value_or(-1), *mib, *used });
 	}
 	return areas;
 }

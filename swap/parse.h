@@ -22,6 +22,7 @@ std::optional<std::int32_t> scan_int(const char *text);
 struct SwapArea {
 	int unit; /* of /dev/mdN; -1: not a memory disk */
 	std::int32_t mib;
+	std::int32_t used; /* MiB */
 };
 
 /* A memory disk, as mdconfig -l -v lists it. */

@@ -5,41 +5,117 @@
 
 namespace {
 
-/* The size a step in that direction gives, unless it is refused. */
-std::optional<std::int32_t>
-stepped_size(const Settings &settings, Direction direction)
+/* A size moved by a step, none below 0; the caller keeps it in 32 bits. */
+std::int32_t
+stepped(std::int64_t mib, std::int64_t step)
 {
-	std::int64_t step = settings.delta_size;
+	return static_cast<std::int32_t>(std::max<std::int64_t>(mib + step, 0));
+}
 
-	if (direction == Direction::shrink)
-		step = -step;
-	const std::int64_t wanted = settings.current_size + step;
+/* MAX_SIZE bounds the sum of our devices; 32 bits bound it too. */
+std::optional<Resize>
+grow_step(const Settings &settings)
+{
+	const std::int64_t wanted = current_size(settings) +
+	    settings.delta_size;
 
 	if (wanted > INT32_MAX)
 		return std::nullopt;
-	if (direction == Direction::grow && settings.max_size != 0 &&
-	    wanted > settings.max_size)
+	if (settings.max_size != 0 && wanted > settings.max_size)
 		return std::nullopt;
-	return static_cast<std::int32_t>(std::max<std::int64_t>(wanted, 0));
+	if (settings.devices.size() < device_slots(settings))
+		return Resize{ Direction::grow, -1,
+			stepped(0, settings.delta_size) };
+	auto smallest = std::min_element(settings.devices.begin(),
+	    settings.devices.end(),
+	    [](const SwapDevice &a, const SwapDevice &b) {
+		    return a.mib < b.mib;
+	    });
+	return Resize{ Direction::grow, smallest->unit,
+		stepped(smallest->mib, settings.delta_size) };
 }
 
+/* What the system shows in use on one of our devices; none if not listed. */
+std::int32_t
+used_on(int unit, const std::vector<SwapArea> &areas)
+{
+	for (const SwapArea &area : areas) {
+		if (area.unit == unit)
+			return area.used;
+	}
+	return 0;
+}
+
+/*
+ * Of several devices, the one that holds least: the fewest pages to bring
+ * back in, which FreeBSD spreads over all devices.  Only while free swap
+ * stays at or above the floor without it, else another grow would follow.
+ */
+std::optional<Resize>
+shrink_step(std::int64_t free_swap, const Settings &settings,
+    const std::vector<SwapArea> &areas)
+{
+	const SwapDevice &first = settings.devices.front();
+
+	if (settings.devices.size() == 1)
+		return Resize{ Direction::shrink, first.unit,
+			stepped(first.mib,
+			    -std::int64_t{ settings.delta_size }) };
+	const SwapDevice *emptiest = &first;
+	for (const SwapDevice &device : settings.devices) {
+		if (used_on(device.unit, areas) <
+		    used_on(emptiest->unit, areas))
+			emptiest = &device;
+	}
+	if (free_swap - emptiest->mib < settings.grow_buffer)
+		return std::nullopt;
+	return Resize{ Direction::shrink, emptiest->unit, 0 };
+}
+
+bool
+shrink_due(std::int64_t free_swap, const Settings &settings)
+{
+	/* Only the swap we attached ourselves is ever taken away. */
+	return free_swap >= settings.grow_buffer &&
+	    current_size(settings) > 0 && free_swap > settings.reduce_buffer;
+}
+
+}
+
+std::size_t
+device_slots(const Settings &settings)
+{
+	return static_cast<std::size_t>(std::max(settings.max_devices, 1));
+}
+
+bool
+needs_device_use(std::int64_t free_swap, const Settings &settings)
+{
+	return shrink_due(free_swap, settings) && settings.devices.size() > 1;
 }
 
 std::optional<Resize>
-choose_resize(std::int64_t free_swap, const Settings &settings)
+choose_resize(std::int64_t free_swap, const Settings &settings,
+    const std::vector<SwapArea> &areas)
 {
-	std::optional<Direction> direction;
-
 	if (free_swap < settings.grow_buffer)
-		direction = Direction::grow;
-	/* Only the swap we attached ourselves is ever taken away. */
-	else if (settings.current_size > 0 &&
-	    free_swap > settings.reduce_buffer)
-		direction = Direction::shrink;
-	if (!direction)
-		return std::nullopt;
-	auto new_size = stepped_size(settings, *direction);
-	if (!new_size)
-		return std::nullopt;
-	return Resize{ *direction, *new_size };
+		return grow_step(settings);
+	if (shrink_due(free_swap, settings))
+		return shrink_step(free_swap, settings, areas);
+	return std::nullopt;
+}
+
+std::int64_t
+pause_after(std::optional<std::int64_t> free_swap, const Settings &settings)
+{
+	/* sleep(0) would spin: a WAIT_TIME of 0 or less waits a second. */
+	const std::int64_t seconds = std::max(settings.wait_time, 1);
+	const std::int64_t short_of_swap = 2LL * settings.grow_buffer;
+
+	/* While swap runs short and we may still add, look again soon. */
+	if (settings.quick_wait > 0 && free_swap &&
+	    *free_swap < short_of_swap && grow_step(settings))
+		return std::min<std::int64_t>(settings.quick_wait,
+		    seconds * 1000);
+	return seconds * 1000;
 }

@@ -1,31 +1,59 @@
 /*
- * When to grow or shrink, and to what size: a pure function of one reading
- * and the record, so the whole policy can be read, and tested, in one
- * place.  The rest of the daemon carries out what it chose.
+ * When to grow or shrink, and how: pure functions of one reading and the
+ * record, so the whole policy can be read, and tested, in one place.  The
+ * rest of the daemon carries out what they chose.
  */
 #ifndef MORVEND_SWAP_POLICY_H
 #define MORVEND_SWAP_POLICY_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "core/settings.h"
+#include "swap/parse.h"
 
 enum class Direction { grow, shrink };
 
-/* Our device is to be replaced by one of new_size MiB (none for 0). */
+/*
+ * One step: bring up a device of new_size MiB (none for 0), then take out
+ * our device with the unit replaced (none for -1).  A grow adds a device
+ * beside ours while MAX_DEVICES leaves room, else replaces the smallest by
+ * a larger one; a shrink retires the emptiest of several whole, or
+ * replaces the only one by a smaller one.
+ */
 struct Resize {
 	Direction direction;
-	std::int32_t new_size;
+	int replaced = -1;
+	std::int32_t new_size = 0;
 
 	bool operator==(const Resize &) const = default;
 };
 
+/* How many devices of ours may serve at once: MAX_DEVICES, at least 1. */
+std::size_t device_slots(const Settings &settings);
+
 /*
- * What one reading of free swap (MiB) calls for; nothing when it calls for
+ * Whether choosing needs to know what each of our devices holds, from
+ * swapctl -l -m: only a shrink among several devices does.
+ */
+bool needs_device_use(std::int64_t free_swap, const Settings &settings);
+
+/*
+ * What one reading of free swap (MiB) calls for, given the swap areas in
+ * service when needs_device_use asks for them; nothing when it calls for
  * no change, or when MAX_SIZE or 32 bits refuse the step.
  */
 std::optional<Resize> choose_resize(std::int64_t free_swap,
+    const Settings &settings, const std::vector<SwapArea> &areas = {});
+
+/*
+ * The pause after a cycle, in milliseconds: QUICK_WAIT while free swap is
+ * under twice GROW_BUFFER and a grow is still allowed, else WAIT_TIME.
+ * Nothing read (free_swap empty) waits WAIT_TIME.
+ */
+std::int64_t pause_after(std::optional<std::int64_t> free_swap,
     const Settings &settings);
 
 #endif

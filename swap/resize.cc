@@ -1,10 +1,11 @@
 /*
- * Replacing the daemon's device by a larger or smaller one.  The swap file
- * keeps no name while its device is busy, so the new file can be written at
- * the same path; the old device goes only once the new one is in service.
+ * Bringing up, replacing and retiring our devices.  The swap file keeps no
+ * name while its device is busy, so each new file is written at the same
+ * path; a device goes only once the one that replaces it is in service.
  */
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -72,6 +73,33 @@ drop_new_device(Settings &settings, int unit)
 	return give_up_device(settings, unit, true);
 }
 
+/*
+ * "grew swap from 256 to 512 MiB: md7": the totals, then the new device,
+ * or the one retired when others still serve.
+ */
+void
+tell_resize(const Settings &settings, const Resize &resize, std::int64_t before,
+    int new_unit)
+{
+	const char *verb = "grew";
+	if (resize.direction == Direction::shrink)
+		verb = "shrank";
+	const auto after = static_cast<long long>(current_size(settings));
+	const auto from = static_cast<long long>(before);
+
+	if (new_unit >= 0)
+		journal_tell(settings.journal, Priority::info,
+		    "%s swap from %lld to %lld MiB: md%d", verb, from, after,
+		    new_unit);
+	else if (after > 0)
+		journal_tell(settings.journal, Priority::info,
+		    "%s swap from %lld to %lld MiB: md%d retired", verb, from,
+		    after, resize.replaced);
+	else
+		journal_tell(settings.journal, Priority::info,
+		    "%s swap from %lld to 0 MiB: no device", verb, from);
+}
+
 /* Whatever is still in the way now is retried. */
 bool
 retry_stale_devices(Settings &settings)
@@ -105,33 +133,32 @@ resize_swap(Settings &settings, const Resize &resize)
 	}
 
 	/* The old unit may have been handed to another program meanwhile. */
-	if (settings.md_unit >= 0 && !forget_units_not_ours(settings)) {
+	if (resize.replaced >= 0 && !forget_units_not_ours(settings)) {
 		drop_new_device(settings, new_unit);
 		return false;
 	}
+	const std::int64_t before = current_size(settings);
+	auto old = std::find_if(settings.devices.begin(),
+	    settings.devices.end(),
+	    [&](const SwapDevice &d) { return d.unit == resize.replaced; });
 	bool tracked = true;
-	if (settings.md_unit >= 0) {
-		if (!deactivate_device(settings.journal, settings.md_unit)) {
+	if (old != settings.devices.end()) {
+		if (!deactivate_device(settings.journal, old->unit)) {
 			/* The old device still serves; the new one goes. */
 			drop_new_device(settings, new_unit);
 			return false;
 		}
-		tracked = give_up_device(settings, settings.md_unit, false);
+		tracked = give_up_device(settings, old->unit, false);
+		settings.devices.erase(old);
 	}
-
-	const char *verb = "grew";
-	if (resize.direction == Direction::shrink)
-		verb = "shrank";
-	if (new_unit >= 0)
-		journal_tell(settings.journal, Priority::info,
-		    "%s swap from %d to %d MiB: md%d", verb,
-		    settings.current_size, resize.new_size, new_unit);
-	else
-		journal_tell(settings.journal, Priority::info,
-		    "%s swap from %d to 0 MiB: no device", verb,
-		    settings.current_size);
-	settings.current_size = resize.new_size;
-	settings.md_unit = new_unit;
+	try {
+		if (new_unit >= 0)
+			settings.devices.push_back(
+			    { new_unit, resize.new_size });
+	} catch (const std::bad_alloc &) {
+		tracked = false;
+	}
+	tell_resize(settings, resize, before, new_unit);
 	return tracked;
 }
 
@@ -139,20 +166,17 @@ void
 release_swap(Settings &settings)
 {
 	remove_swap_file_name(settings.swap_file);
-	if ((settings.md_unit >= 0 || !settings.stale_devices.empty()) &&
+	if ((!settings.devices.empty() || !settings.stale_devices.empty()) &&
 	    !forget_units_not_ours(settings)) {
 		journal_tell(settings.journal, Priority::warning,
 		    "released nothing: cannot tell which memory disks are ours");
 		return;
 	}
 
-	const int unit = settings.md_unit;
-	const std::int32_t size = settings.current_size;
-	if (unit >= 0) {
-		give_up_device(settings, unit, true);
-		settings.md_unit = -1;
-		settings.current_size = 0;
-	}
+	std::vector<SwapDevice> released;
+	released.swap(settings.devices);
+	for (const SwapDevice &device : released)
+		give_up_device(settings, device.unit, true);
 	for (int attempt = 1;
 	     attempt < release_attempts && !settings.stale_devices.empty();
 	     attempt++) {
@@ -160,9 +184,11 @@ release_swap(Settings &settings)
 		retry_stale_devices(settings);
 	}
 
-	if (unit >= 0 && !record_holds(settings, unit))
-		journal_tell(settings.journal, Priority::info,
-		    "released md%d (%d MiB)", unit, size);
+	for (const SwapDevice &device : released) {
+		if (!record_holds(settings, device.unit))
+			journal_tell(settings.journal, Priority::info,
+			    "released md%d (%d MiB)", device.unit, device.mib);
+	}
 	for (const StaleDevice &device : settings.stale_devices) {
 		const char *why = "still attached";
 		if (device.in_service)

@@ -12,7 +12,8 @@ namespace {
 struct Expect {
 	std::optional<std::string> swap_file = {};
 	std::optional<std::int32_t> grow_buffer = {}, reduce_buffer = {},
-	    delta_size = {}, wait_time = {}, max_size = {}, use_syslog = {};
+	    delta_size = {}, wait_time = {}, max_size = {}, use_syslog = {},
+	    quick_wait = {}, max_devices = {};
 };
 
 struct Row {
@@ -44,6 +45,8 @@ check(const Row &row, const Settings &s)
 	EXPECT_EQ(s.wait_time, e.wait_time.value_or(d.wait_time)) << row.what;
 	EXPECT_EQ(s.max_size, e.max_size.value_or(d.max_size)) << row.what;
 	EXPECT_EQ(s.use_syslog, e.use_syslog.value_or(d.use_syslog)) << row.what;
+	EXPECT_EQ(s.quick_wait, e.quick_wait.value_or(d.quick_wait)) << row.what;
+	EXPECT_EQ(s.max_devices, e.max_devices.value_or(d.max_devices)) << row.what;
 }
 
 TEST(Config, Separator)
@@ -69,8 +72,14 @@ TEST(Config, KeysAndValues)
 	SimHost host;
 	const Row rows[] = {
 		{ "every key", "SWAP_FILE /a b\nGROW_BUFFER 1\nREDUCE_BUFFER 2\n"
-		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\nSYSLOG 1\n",
-		  {"/a b", 1, 2, 3, 4, 5, 1} },
+		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\nSYSLOG 1\n"
+		  "QUICK_WAIT 6\nMAX_DEVICES 7\n",
+		  {"/a b", 1, 2, 3, 4, 5, 1, 6, 7} },
+		{ "no key swallows another: MAX_ and WAIT_",
+		  "MAX_DEVICES=4\nMAX_SIZE=9\nQUICK_WAIT:250\nWAIT_TIME 3\n",
+		  {.wait_time = 3, .max_size = 9, .quick_wait = 250, .max_devices = 4} },
+		{ "the new keys by prefix, as the others",
+		  "MAX_DEVICES16\nQUICK_WAIT_TIME 9\n", {.max_devices = 6} },
 		{ "SYSLOG is read as the other numbers are",
 		  "SYSLOG=1 # on\nSYSLOGGING 1\n", {.use_syslog = 1} },
 		{ "lower case and indented keys are comments",

@@ -44,6 +44,47 @@ TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
 }
 
 /*
+ * QUICK_WAIT shortens the pause only while free swap is under twice the
+ * floor (64 MiB here) and a grow is still allowed.  Cycles are counted in
+ * two seconds: four at 250 ms would be plenty, two is WAIT_TIME 1.
+ */
+TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
+{
+	const struct {
+		const char *what;
+		std::string config;
+		std::string foreign_total;
+		bool quick;
+	} rows[] = {
+		{ "absent", "", "100", false },
+		{ "under twice the floor", "QUICK_WAIT 250\n", "100", true },
+		{ "above twice the floor", "QUICK_WAIT 250\n", "200", false },
+		{ "at MAX_SIZE", "QUICK_WAIT 250\nMAX_SIZE 4\n", "100", false },
+	};
+	for (auto &row : rows) {
+		SimHost host;
+		host.ctl({"set", "foreign_total", row.foreign_total});
+		host.ctl({"set", "used", "40"});
+		Daemon daemon(host, {"-c", host.small_config(row.config +
+		    "REDUCE_BUFFER 256\n")});
+		/* Settled: 64 MiB free once the first device serves. */
+		ASSERT_TRUE(eventually([&] {
+			return host.probes() > 0 &&
+			    (row.foreign_total != "100" || host.largest_active() == 4);
+		})) << row.what;
+		int probes = host.probes();
+		usleep(2000 * 1000);
+		int cycles = (host.probes() - probes) / 2;
+		if (row.quick)
+			EXPECT_GE(cycles, 5) << row.what;
+		else
+			EXPECT_LE(cycles, 3) << row.what;
+		daemon.signal(SIGTERM);
+		EXPECT_EQ(daemon.wait_exit(), 0) << row.what;
+	}
+}
+
+/*
  * A swap file that mdconfig -l -v would list otherwise could never be found
  * again: refused before anything is touched.
  */

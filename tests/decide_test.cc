@@ -7,86 +7,168 @@
 
 namespace {
 
+using Devices = std::vector<SwapDevice>;
+
 struct Row {
-	const char		*what;
-	std::int64_t		 free_swap;
-	std::int32_t		 current_size;
-	std::int32_t		 grow_buffer = 256;
-	std::int32_t		 reduce_buffer = 1024;
-	std::int32_t		 delta_size = 256;
-	std::int32_t		 max_size = 0;
-	std::optional<Resize>	 expected;
+	const char *what;
+	std::int64_t free_swap;
+	Devices devices; /* ours, oldest first */
+	std::int32_t grow_buffer = 256;
+	std::int32_t reduce_buffer = 1024;
+	std::int32_t delta_size = 256;
+	std::int32_t max_size = 0;
+	std::int32_t max_devices = 1;
+	std::vector<SwapArea> areas = {}; /* what each device holds */
+	std::optional<Resize> expected;
 };
 
 constexpr auto none = std::nullopt;
 constexpr auto grow = Direction::grow;
 constexpr auto shrink = Direction::shrink;
 
+/* Our one device, md5, of that many MiB; none for 0. */
+Devices
+one(std::int32_t mib)
+{
+	return mib > 0 ? Devices{ { 5, mib } } : Devices{};
+}
+
 const Row rows[] = {
 	{ .what = "just below the floor",
-	  .free_swap = 255, .current_size = 0,
-	  .expected = Resize{ grow, 256 } },
+	  .free_swap = 255, .devices = one(0),
+	  .expected = Resize{ grow, -1, 256 } },
 	{ .what = "equal to the floor",
-	  .free_swap = 256, .current_size = 0,
+	  .free_swap = 256, .devices = one(0),
 	  .expected = none },
 	{ .what = "equal to the floor, owning swap",
-	  .free_swap = 256, .current_size = 512,
+	  .free_swap = 256, .devices = one(512),
 	  .expected = none },
 	{ .what = "equal to the ceiling",
-	  .free_swap = 1024, .current_size = 512,
+	  .free_swap = 1024, .devices = one(512),
 	  .expected = none },
 	{ .what = "just above the ceiling",
-	  .free_swap = 1025, .current_size = 512,
-	  .expected = Resize{ shrink, 256 } },
+	  .free_swap = 1025, .devices = one(512),
+	  .expected = Resize{ shrink, 5, 256 } },
 	{ .what = "above the ceiling, owning nothing",
-	  .free_swap = 1025, .current_size = 0,
+	  .free_swap = 1025, .devices = one(0),
 	  .expected = none },
 	{ .what = "huge free swap, owning nothing",
-	  .free_swap = INT32_MAX, .current_size = 0,
+	  .free_swap = INT32_MAX, .devices = one(0),
 	  .expected = none },
 	{ .what = "no swap at all",
-	  .free_swap = 0, .current_size = 0,
-	  .expected = Resize{ grow, 256 } },
+	  .free_swap = 0, .devices = one(0),
+	  .expected = Resize{ grow, -1, 256 } },
 	{ .what = "a floor above the ceiling grows first",
-	  .free_swap = 600, .current_size = 512, .grow_buffer = 1024, .reduce_buffer = 256,
-	  .expected = Resize{ grow, 768 } },
+	  .free_swap = 600, .devices = one(512), .grow_buffer = 1024, .reduce_buffer = 256,
+	  .expected = Resize{ grow, 5, 768 } },
 	{ .what = "negative free swap",
-	  .free_swap = -5, .current_size = 0, .grow_buffer = 0,
-	  .expected = Resize{ grow, 256 } },
+	  .free_swap = -5, .devices = one(0), .grow_buffer = 0,
+	  .expected = Resize{ grow, -1, 256 } },
 	{ .what = "beyond 32 bits",
-	  .free_swap = std::int64_t{INT32_MAX} + 10, .current_size = 1,
-	  .expected = Resize{ shrink, 0 } },
+	  .free_swap = std::int64_t{INT32_MAX} + 10, .devices = one(1),
+	  .expected = Resize{ shrink, 5, 0 } },
 	{ .what = "a shrink by more than we own ends at none",
-	  .free_swap = 2000, .current_size = 100,
-	  .expected = Resize{ shrink, 0 } },
+	  .free_swap = 2000, .devices = one(100),
+	  .expected = Resize{ shrink, 5, 0 } },
 	{ .what = "growth that lands on MAX_SIZE",
-	  .free_swap = 0, .current_size = 256, .max_size = 512,
-	  .expected = Resize{ grow, 512 } },
+	  .free_swap = 0, .devices = one(256), .max_size = 512,
+	  .expected = Resize{ grow, 5, 512 } },
 	{ .what = "growth past MAX_SIZE, even by one",
-	  .free_swap = 0, .current_size = 257, .max_size = 512,
+	  .free_swap = 0, .devices = one(257), .max_size = 512,
 	  .expected = none },
 	{ .what = "a negative MAX_SIZE refuses all growth",
-	  .free_swap = 0, .current_size = 0, .max_size = -1,
+	  .free_swap = 0, .devices = one(0), .max_size = -1,
 	  .expected = none },
 	{ .what = "MAX_SIZE never holds back a shrink",
-	  .free_swap = 2000, .current_size = 1024, .max_size = 512,
-	  .expected = Resize{ shrink, 768 } },
+	  .free_swap = 2000, .devices = one(1024), .max_size = 512,
+	  .expected = Resize{ shrink, 5, 768 } },
 	{ .what = "growth past 32 bits",
-	  .free_swap = 0, .current_size = INT32_MAX - 2, .delta_size = 4,
+	  .free_swap = 0, .devices = one(INT32_MAX - 2), .delta_size = 4,
 	  .expected = none },
+
+	/* MAX_DEVICES: 1 is all of the above. */
+	{ .what = "a grow adds a device while a slot is free",
+	  .free_swap = 0, .devices = { { 5, 256 }, { 6, 256 } }, .max_devices = 4,
+	  .expected = Resize{ grow, -1, 256 } },
+	{ .what = "with every slot taken, the smallest is replaced",
+	  .free_swap = 0, .devices = { { 5, 512 }, { 6, 256 }, { 7, 512 } },
+	  .max_devices = 3,
+	  .expected = Resize{ grow, 6, 512 } },
+	{ .what = "MAX_SIZE bounds the sum of our devices",
+	  .free_swap = 0, .devices = { { 5, 256 }, { 6, 256 } }, .max_size = 700,
+	  .max_devices = 4,
+	  .expected = none },
+	{ .what = "MAX_DEVICES of 0 or less counts as 1",
+	  .free_swap = 0, .devices = one(256), .max_devices = -3,
+	  .expected = Resize{ grow, 5, 512 } },
+	{ .what = "a shrink retires the device that holds least",
+	  .free_swap = 2000, .devices = { { 5, 256 }, { 6, 256 }, { 7, 256 } },
+	  .max_devices = 4,
+	  .areas = { { 5, 256, 30 }, { 6, 256, 2 }, { 7, 256, 9 } },
+	  .expected = Resize{ shrink, 6, 0 } },
+	{ .what = "a device no longer listed holds nothing",
+	  .free_swap = 2000, .devices = { { 5, 256 }, { 6, 256 } },
+	  .max_devices = 4, .areas = { { 5, 256, 30 } },
+	  .expected = Resize{ shrink, 6, 0 } },
+	{ .what = "no retirement that would fall under the floor",
+	  .free_swap = 1100, .devices = { { 5, 256 }, { 6, 1024 } },
+	  .max_devices = 4, .areas = { { 5, 256, 3 }, { 6, 1024, 0 } },
+	  .expected = none },
+	{ .what = "down to the floor exactly is allowed",
+	  .free_swap = 1280, .devices = { { 5, 256 }, { 6, 1024 } },
+	  .max_devices = 4, .areas = { { 5, 256, 3 }, { 6, 1024, 0 } },
+	  .expected = Resize{ shrink, 6, 0 } },
 };
+
+Settings
+settings_of(const Row &row)
+{
+	Settings settings;
+	settings.devices = row.devices;
+	settings.grow_buffer = row.grow_buffer;
+	settings.reduce_buffer = row.reduce_buffer;
+	settings.delta_size = row.delta_size;
+	settings.max_size = row.max_size;
+	settings.max_devices = row.max_devices;
+	return settings;
+}
 
 TEST(ChooseResize, Table)
 {
 	for (const Row &row : rows) {
+		Settings settings = settings_of(row);
+		EXPECT_EQ(needs_device_use(row.free_swap, settings),
+		    !row.areas.empty()) << row.what;
+		EXPECT_EQ(choose_resize(row.free_swap, settings, row.areas),
+		    row.expected) << row.what;
+	}
+}
+
+/* QUICK_WAIT while swap runs short and a grow is still allowed. */
+TEST(PauseAfter, Table)
+{
+	const struct {
+		const char *what;
+		std::optional<std::int64_t> free_swap;
+		std::int32_t quick_wait, wait_time, max_size;
+		std::int64_t expected;
+	} pauses[] = {
+		{ "off by default", 0, 0, 5, 0, 5000 },
+		{ "short of swap", 511, 250, 5, 0, 250 },
+		{ "twice the floor is not short", 512, 250, 5, 0, 5000 },
+		{ "no reading", std::nullopt, 250, 5, 0, 5000 },
+		{ "MAX_SIZE allows no more", 0, 250, 5, 256, 5000 },
+		{ "never longer than WAIT_TIME", 0, 9000, 2, 0, 2000 },
+		{ "WAIT_TIME of 0 or less waits a second", 2000, 250, 0, 0, 1000 },
+	};
+	for (auto &row : pauses) {
 		Settings settings;
-		settings.current_size = row.current_size;
-		settings.grow_buffer = row.grow_buffer;
-		settings.reduce_buffer = row.reduce_buffer;
-		settings.delta_size = row.delta_size;
+		settings.devices = one(256);
+		settings.quick_wait = row.quick_wait;
+		settings.wait_time = row.wait_time;
 		settings.max_size = row.max_size;
-		auto got = choose_resize(row.free_swap, settings);
-		EXPECT_EQ(got, row.expected) << row.what;
+		EXPECT_EQ(pause_after(row.free_swap, settings), row.expected)
+		    << row.what;
 	}
 }
 

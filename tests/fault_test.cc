@@ -38,6 +38,7 @@ struct Bed {
 	int probes_at_inject = 0;
 	std::size_t commands_at_inject = 0;
 	Lines taken;
+	std::string first_to_go;
 
 	void start() {
 		auto child = [this] {
@@ -126,6 +127,21 @@ struct Bed {
 	/* Free swap rises to 264 MiB, over the ceiling of 128. */
 	void relieve() const { host.ctl({"set", "foreign_total", "300"}); }
 	bool none_of_ours() const { return ours().empty(); }
+	/* How many of our devices serve as swap. */
+	std::size_t serving() const {
+		std::size_t n = 0;
+		for (auto &u : ours())
+			n += u.active;
+		return n;
+	}
+	/* The commands since the fault that start so. */
+	Lines since_inject(const std::string &prefix) const {
+		Lines found, commands = host.commands();
+		for (std::size_t i = commands_at_inject; i < commands.size(); i++)
+			if (commands[i].starts_with(prefix))
+				found.push_back(commands[i]);
+		return found;
+	}
 	/*
 	 * A stop whose swapoff stays refused exits 0 and leaves the device in
 	 * service; the next daemon takes it back without a new one.
@@ -470,6 +486,58 @@ const Fault faults[] = {
 		b.daemon->signal(SIGTERM);
 		stat(b.swap_file.c_str(), &sb);
 		EXPECT_LT(sb.st_size, 2048L << 20) << "the fill was over";
+	  },
+	  .inject_stops = true,
+	  .needs_mib = 2048 },
+	{ .name = "MAX_DEVICES 4: grows add devices, shrinks retire the emptiest",
+	  .config = "MAX_DEVICES 4\n",
+	  .inject = &Bed::press,
+	  .hit = [](Bed &b) {
+		return b.serving() == 4 && b.since_inject("swapoff").empty();
+	  },
+	  .clear = [](Bed &b) {
+		/* The third device holds nothing, the others a little. */
+		auto mine = b.ours();
+		for (std::size_t i = 0; i < mine.size(); i++)
+			b.host.ctl({"use", mine[i].name.substr(2), i == 2 ? "0" : "1"});
+		b.commands_at_inject = b.host.commands().size();
+		b.relieve();
+		b.first_to_go = mine[2].name;
+	  },
+	  .recovered = [](Bed &b) {
+		Lines off = b.since_inject("swapoff");
+		return b.none_of_ours() && !off.empty() &&
+		    off[0] == "swapoff /dev/" + b.first_to_go;
+	  } },
+	{ .name = "MAX_DEVICES 4: a refused swapon leaves the others serving",
+	  .config = "MAX_DEVICES 4\n",
+	  .inject = [](Bed &b) { b.inject_fault("swapon"); b.press(); },
+	  .hit = [](Bed &b) {
+		return b.fault_met("swapon", 2) && b.serving() == 1;
+	  },
+	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
+	  .recovered = [](Bed &b) { return b.serving() == 4; } },
+	{ .name = "MAX_DEVICES 4: SIGKILL, then a restart keeps every device",
+	  .config = "MAX_DEVICES 4\n",
+	  .inject = [](Bed &b) {
+		b.press();
+		ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
+		b.daemon->signal(SIGKILL);
+		b.daemon->wait_exit();
+		b.restart();
+	  },
+	  .hit = [](Bed &b) {
+		return b.host.looks() >= 2 && b.quiet_cycles(2) &&
+		    b.serving() == 4;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "SIGTERM during a fill, with a long WAIT_TIME",
+	  .config = "DELTA_SIZE 2048\nWAIT_TIME 60\n",
+	  .device_first = false,
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] { return exists(b.swap_file); }, 20));
+		b.daemon->signal(SIGTERM);
 	  },
 	  .inject_stops = true,
 	  .needs_mib = 2048 },

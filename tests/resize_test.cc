@@ -25,11 +25,15 @@ struct Resizing : ::testing::Test {
 		settings.delta_size = 4;
 	}
 
+	/* Our one device, if any. */
+	int our_unit() const {
+		return settings.devices.empty() ? -1 : settings.devices[0].unit;
+	}
 	bool grow_to(std::int32_t mib) {
-		return resize_swap(settings, {Direction::grow, mib});
+		return resize_swap(settings, {Direction::grow, our_unit(), mib});
 	}
 	bool shrink_to(std::int32_t mib) {
-		return resize_swap(settings, {Direction::shrink, mib});
+		return resize_swap(settings, {Direction::shrink, our_unit(), mib});
 	}
 
 	std::string attach(int unit) const {
@@ -73,9 +77,9 @@ detach(int unit)
 TEST_F(Resizing, FirstGrowthAttachesAndActivates)
 {
 	ASSERT_TRUE(grow_to(4));
-	int unit = settings.md_unit;
+	int unit = our_unit();
 	EXPECT_GE(unit, 0);
-	EXPECT_EQ(settings.current_size, 4);
+	EXPECT_EQ(current_size(settings), 4);
 	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit)}));
 	EXPECT_EQ(host.units(), (Lines{unit_line(unit, 4)}));
 	EXPECT_EQ(swap_file_state(), swap_file_line(4));
@@ -84,32 +88,32 @@ TEST_F(Resizing, FirstGrowthAttachesAndActivates)
 TEST_F(Resizing, NewDeviceServesBeforeTheOldOneIsRetired)
 {
 	ASSERT_TRUE(grow_to(4));
-	int old_unit = settings.md_unit;
+	int old_unit = our_unit();
 	ASSERT_TRUE(grow_to(8));
-	int new_unit = settings.md_unit;
+	int new_unit = our_unit();
 
 	EXPECT_EQ(host.commands(), (Lines{attach(old_unit), on(old_unit),
 	    attach(new_unit), on(new_unit), off(old_unit), detach(old_unit)}));
-	EXPECT_EQ(settings.current_size, 8);
+	EXPECT_EQ(current_size(settings), 8);
 	EXPECT_EQ(host.units(), (Lines{unit_line(new_unit, 8)}));
 	EXPECT_EQ(swap_file_state(), swap_file_line(8));
 
 	ASSERT_TRUE(shrink_to(4));
-	EXPECT_EQ(settings.current_size, 4);
-	EXPECT_EQ(host.units(), (Lines{unit_line(settings.md_unit, 4)}));
+	EXPECT_EQ(current_size(settings), 4);
+	EXPECT_EQ(host.units(), (Lines{unit_line(our_unit(), 4)}));
 	EXPECT_EQ(swap_file_state(), swap_file_line(4));
 }
 
 TEST_F(Resizing, ShrinkingToNothingWritesNoFile)
 {
 	ASSERT_TRUE(grow_to(6));
-	int unit = settings.md_unit;
+	int unit = our_unit();
 	ASSERT_TRUE(shrink_to(0));
 
 	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit), off(unit),
 	    detach(unit)}));
-	EXPECT_EQ(settings.current_size, 0);
-	EXPECT_EQ(settings.md_unit, -1);
+	EXPECT_EQ(current_size(settings), 0);
+	EXPECT_EQ(settings.devices.size(), 0u);
 	EXPECT_EQ(host.units(), Lines{});
 	EXPECT_EQ(swap_file_state(), "");
 }
@@ -122,7 +126,7 @@ TEST_F(Resizing, ARefusedResizeTouchesNothing)
 {
 	settings.max_size = 7;		/* 4 fits, 8 would not */
 	poll_cycle(settings);
-	ASSERT_EQ(settings.current_size, 4);
+	ASSERT_EQ(current_size(settings), 4);
 	Lines before = host.commands();
 	struct stat was;
 	ASSERT_EQ(stat(host.swap_file.c_str(), &was), 0);
@@ -130,7 +134,7 @@ TEST_F(Resizing, ARefusedResizeTouchesNothing)
 	poll_cycle(settings);
 	EXPECT_EQ(host.probes(), 4) << "the second cycle did not look";
 	EXPECT_EQ(host.commands(), before);
-	EXPECT_EQ(settings.current_size, 4);
+	EXPECT_EQ(current_size(settings), 4);
 	struct stat is;
 	ASSERT_EQ(stat(host.swap_file.c_str(), &is), 0);
 	EXPECT_EQ(is.st_ino, was.st_ino);
@@ -143,8 +147,8 @@ TEST_F(Resizing, AttachDrawsAnotherUnitWhenOneIsRefused)
 	ASSERT_TRUE(grow_to(4));
 	Lines commands = host.commands();
 	ASSERT_EQ(commands.size(), 11u);
-	EXPECT_EQ(commands[9], attach(settings.md_unit));
-	EXPECT_EQ(commands[10], on(settings.md_unit));
+	EXPECT_EQ(commands[9], attach(our_unit()));
+	EXPECT_EQ(commands[10], on(our_unit()));
 }
 
 TEST_F(Resizing, SwapFileIsOneShellWordThatRunsNothing)
@@ -154,7 +158,7 @@ TEST_F(Resizing, SwapFileIsOneShellWordThatRunsNothing)
 	settings.swap_file = dir + "/swap0";
 
 	ASSERT_TRUE(grow_to(4));
-	EXPECT_EQ(host.units(), (Lines{"md" + std::to_string(settings.md_unit) +
+	EXPECT_EQ(host.units(), (Lines{"md" + std::to_string(our_unit()) +
 	    " " + std::to_string(4 << 20) + " swap " + settings.swap_file}));
 	EXPECT_FALSE(exists("pwned"));
 	EXPECT_FALSE(exists(host.path("pwned")));
@@ -172,14 +176,14 @@ TEST_F(Resizing, ACommandLinePastItsBufferIsNotRun)
 
 	EXPECT_FALSE(grow_to(4));
 	EXPECT_EQ(host.commands(), Lines{});
-	EXPECT_EQ(settings.current_size, 0);
+	EXPECT_EQ(current_size(settings), 0);
 	EXPECT_FALSE(exists(settings.swap_file));
 }
 
 TEST_F(Resizing, ReleaseRetiresTheDeviceAndRemovesTheName)
 {
 	ASSERT_TRUE(grow_to(4));
-	int unit = settings.md_unit;
+	int unit = our_unit();
 	release_swap(settings);
 	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit), off(unit),
 	    detach(unit)}));

@@ -17,7 +17,7 @@ row() {	# status first-line args...
 }
 usage='usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]'
 
-row 0 "hog: 384 MiB at each of 25 50 100 200 400 800 MiB/s, in a cgroup of 64 MiB"
+row 0 "hog: 384 MiB at each of 25 50 100 200 400 800 1600 MiB/s, in a cgroup of 64 MiB"
 row 0 "hog: 1024 MiB at each of 10 30 MiB/s, in a cgroup of 128 MiB" \
     --total 1024 --limit 128 --rates "10 30" --runs 1 --plot x.png
 row 2 "$usage" --rates ""
@@ -30,6 +30,6 @@ row 2 "$usage" --verbose
 row 2 "survival: the limit must be below the total, or no swap is needed" \
     --total 64 --limit 64
 [ "$(bash "$script" --dry-run --runs 1 | sed -n 2p)" = \
-    "settings: static morvend/1 morvend/5; 1 run(s) each" ] ||
+    "settings: today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 static; 1 run(s) each" ] ||
     { echo "FAIL: the plan's second line"; failed=1; }
 exit $failed
