@@ -12,9 +12,9 @@ cmake --install "$build" --prefix "$dest" >/dev/null
 got=$(cd "$dest" && find . -type f | sort)
 expected="./etc/morvend.conf.sample
 ./etc/rc.d/morvend
-./man/man5/morvend.conf.5
-./man/man8/morvend.8
-./sbin/morvend"
+./sbin/morvend
+./share/man/man5/morvend.conf.5
+./share/man/man8/morvend.8"
 if [ "$got" != "$expected" ]; then
 	printf 'FAIL layout\n--- expected\n%s\n--- got\n%s\n' "$expected" "$got"
 	exit 1
@@ -23,7 +23,8 @@ fi
 "$dest/sbin/morvend" -v | grep -qx "Morvend -- version $version"
 
 # Style notes about FreeBSD manuals missing on this host are not faults.
-lint=$(mandoc -T lint -W warning "$dest/man/man8/morvend.8" "$dest/man/man5/morvend.conf.5" 2>&1) || true
+lint=$(mandoc -T lint -W warning "$dest/share/man/man8/morvend.8" \
+    "$dest/share/man/man5/morvend.conf.5" 2>&1) || true
 if [ -n "$lint" ]; then
 	printf 'FAIL mandoc lint\n%s\n' "$lint"
 	exit 1
