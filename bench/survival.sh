@@ -18,7 +18,8 @@
 # lost every run at one rate is not tried at the higher ones.
 #
 # usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]
-#            [--rates "R ..."] [--runs N] [--plot FILE.png] [--dry-run]
+#            [--rates "R ..."] [--runs N] [--settings "S ..."]
+#            [--plot FILE.png] [--dry-run]
 # Needs root, a v1 or v2 memory cgroup, free loop devices and no swap in
 # service; otherwise it says why and exits 0 without a figure.
 set -u
@@ -30,7 +31,8 @@ settings="today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 stat
 
 usage() {
 	echo "usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]" >&2
-	echo "           [--rates \"R ...\"] [--runs N] [--plot FILE.png] [--dry-run]" >&2
+	echo "           [--rates \"R ...\"] [--runs N] [--settings \"S ...\"]" >&2
+	echo "           [--plot FILE.png] [--dry-run]" >&2
 	exit 2
 }
 whole() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
@@ -44,6 +46,11 @@ while [ $# -gt 0 ]; do
 		[ -n "$rates" ] || usage
 		for r in $rates; do whole "$r" || usage; done ;;
 	--runs) whole "$2" || usage; runs=$2 ;;
+	--settings) settings=$2
+		[ -n "$settings" ] || usage
+		for x in $settings; do
+			[[ $x =~ ^((today|quick|devices|both)/[1-9][0-9]*|static)$ ]] || usage
+		done ;;
 	--plot) [[ $2 == *.png ]] || usage; plot=$2 ;;
 	--dry-run) dry_run=1; shift; continue ;;
 	*) usage ;;
@@ -204,7 +211,8 @@ for rate in $rates; do
 		kept=0 times= max=0 wrote_sum=0 used_sum=0
 		for run in $(seq "$runs"); do
 			if [ "$s" = static ]; then
-				run_static "$size" "$rate" "$work/samples.$rate.$run"
+				# Without morvend runs to size it: all the hog needs.
+				run_static "$((size > 0 ? size : total))" "$rate" "$work/samples.$rate.$run"
 			else
 				run_morvend "$s" "$rate" "$work/samples.${s/\//.}.$rate.$run"
 				[ "$biggest" -le "$max" ] || max=$biggest
@@ -236,6 +244,7 @@ done
 # highest rate it kept alive every time (else the lowest rate), its first
 # run.
 [ -n "$plot" ] || exit 0
+[[ " $settings " == *" both/1 "* ]] || { echo "survival: no both/1 runs; no plot"; exit 0; }
 rate=${best[both/1]}
 [ "$rate" -gt 0 ] || rate=${rates%% *}
 data=$work/samples.both.1.$rate.1

@@ -25,6 +25,9 @@ row 2 "$usage" --rates "10 fast"
 row 2 "$usage" --total 0
 row 2 "$usage" --runs -1
 row 2 "$usage" --plot x.svg
+row 2 "$usage" --settings "both/1 fastest"
+row 0 "hog: 384 MiB at each of 800 MiB/s, in a cgroup of 64 MiB" \
+    --rates 800 --settings "both/1 static"
 row 2 "$usage" --limit
 row 2 "$usage" --verbose
 row 2 "survival: the limit must be below the total, or no swap is needed" \
