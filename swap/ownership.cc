@@ -81,7 +81,7 @@ find_our_devices(Journal &journal, const std::string &swap_file)
 }
 
 /*
- * Ours in service, up to MAX_DEVICES of them: those the record holds, then
+ * Ours in service, up to MAX_DEVICES of them: those we were using, then
  * the largest.  A restart takes back all it may, none swapped off just for
  * being one of several.
  */

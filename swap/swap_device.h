@@ -1,7 +1,8 @@
 /*
- * The daemon's own swap: a zero-filled file at swap_file, attached as a
- * vnode memory disk and activated as swap, replaced whole on each resize.
- * Its size and unit live in the Settings record; nothing is kept here.
+ * The daemon's own swap: zero-filled files at swap_file, each attached as a
+ * vnode memory disk and activated as swap, replaced whole or added beside
+ * the others on each resize.  Their sizes and units live in the Settings
+ * record; nothing is kept here.
  */
 #ifndef MORVEND_SWAP_SWAP_DEVICE_H
 #define MORVEND_SWAP_SWAP_DEVICE_H
@@ -82,9 +83,10 @@ bool fill_swap_file(const std::string &path, std::int32_t mib);
  */
 
 /*
- * Makes the record agree with the system: our device stays ours while it
- * serves, else the largest of ours in service becomes it, and every other
- * one is stale.  False, changing nothing, when the system could not be read.
+ * Makes the record agree with the system: the devices we used stay ours
+ * while they serve, then the largest of ours in service, up to MAX_DEVICES;
+ * every other one is stale.  False, changing nothing, when the system could
+ * not be read.
  */
 bool survey_devices(Settings &settings);
 
@@ -122,10 +124,10 @@ bool retire_device(Journal &journal, StaleDevice &device);
  */
 
 /*
- * Replaces our device by one of the chosen size.  The old device is
- * retired only once the new one is in service; on any failure the old one
- * stays.  False when it stopped early or lost track of a device: the
- * record is then in doubt.
+ * Carries out the chosen step: brings up the new device, if any, then
+ * retires the one it replaces, if any, and only once the new one is in
+ * service; on any failure the old one stays.  False when it stopped early
+ * or lost track of a device: the record is then in doubt.
  */
 bool resize_swap(Settings &settings, const Resize &resize);
 
@@ -136,7 +138,7 @@ bool resize_swap(Settings &settings, const Resize &resize);
 bool retire_stale_devices(Settings &settings);
 
 /*
- * At stop: removes the swap file's name and retires the device, retrying
+ * At stop: removes the swap file's name and retires our devices, retrying
  * for a while a swapoff that is refused for want of memory.
  */
 void release_swap(Settings &settings);
