@@ -16,7 +16,7 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		{ std::string(header) + "/dev/ada0p3          100         40\n"
 		  "/dev/md5                4          0\n"
 		  "/dev/md2147483647          4          4\n",
-		  "-1:100 5:4 2147483647:4 " },
+		  "-1:100:40 5:4:0 2147483647:4:4 " },
 		{ "", "none" },
 		{ "/dev/md5                4          0\n", "none" },
 		{ std::string(header) + "/dev/md5     lots    0\n", "none" },
@@ -30,7 +30,8 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 			got.clear();
 			for (auto &area : *areas)
 				got += std::to_string(area.unit) + ":" +
-				    std::to_string(area.mib) + " ";
+				    std::to_string(area.mib) + ":" +
+				    std::to_string(area.used) + " ";
 		}
 		EXPECT_EQ(got, row.expected) << row.swapctl;
 	}
