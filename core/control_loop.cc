@@ -43,6 +43,9 @@ poll_cycle(Settings &settings)
 		areas = std::move(*listed);
 	}
 	auto resize = choose_resize(free_swap, settings, areas);
+	/* Devices taken away by hand must stop counting against a bound. */
+	if (grow_refused(free_swap, settings) && survey_devices(settings))
+		resize = choose_resize(free_swap, settings);
 	if (resize && !resize_swap(settings, *resize))
 		settings.record_matches_system = false;
 	return free_swap;

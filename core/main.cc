@@ -78,6 +78,16 @@ main(int argc, char *argv[])
 
 	std::srand(static_cast<unsigned>(std::time(nullptr)));
 	load_config(*settings);
+	/*
+	 * A step of 0 would rewrite a file of the same size every cycle, and
+	 * one below 0 would write a larger file on every shrink.
+	 */
+	if (settings->delta_size <= 0) {
+		std::fprintf(stderr,
+		    "morvend: DELTA_SIZE is %d: a step must be at least 1 MiB\n",
+		    settings->delta_size);
+		return 1;
+	}
 	/* Disks over a path that the listing shows otherwise are never found. */
 	auto resolved = resolve_swap_file(settings->swap_file);
 	std::string listed = resolved ? *resolved : settings->swap_file;
@@ -113,7 +123,7 @@ main(int argc, char *argv[])
 		    pid_file_path, std::strerror(errno));
 		return 1;
 	}
-	install_stop_handler();
+	install_signal_handlers();
 	open_journal(settings->journal, settings->use_syslog);
 	tell_start(*settings);
 	warn_if_unsound(*settings);

@@ -20,17 +20,29 @@ stop_handler(int)
 /*
  * SA_RESTART as FreeBSD's signal() has it: a probe's read or the wait for a
  * command resumes after the handler, only the pause between cycles ends.
+ * A supervisor may have handed the stop signals down blocked.  A write
+ * past a file-size limit (ulimit -f, a login class) must fail, so that the
+ * short swap file is removed, rather than kill the daemon mid-fill.
  */
 void
-install_stop_handler()
+install_signal_handlers()
 {
-	struct sigaction action = {};
+	struct sigaction action = {}, ignore = {};
+	sigset_t stops;
 
 	action.sa_handler = stop_handler;
 	sigemptyset(&action.sa_mask);
 	action.sa_flags = SA_RESTART;
 	sigaction(SIGTERM, &action, nullptr);
 	sigaction(SIGINT, &action, nullptr);
+	sigemptyset(&stops);
+	sigaddset(&stops, SIGTERM);
+	sigaddset(&stops, SIGINT);
+	sigprocmask(SIG_UNBLOCK, &stops, nullptr);
+
+	ignore.sa_handler = SIG_IGN;
+	sigemptyset(&ignore.sa_mask);
+	sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
 /*

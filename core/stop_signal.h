@@ -1,4 +1,4 @@
-/* SIGTERM and SIGINT: stop after the cycle at hand. */
+/* SIGTERM and SIGINT: stop after the cycle at hand; SIGXFSZ: ignored. */
 #ifndef MORVEND_CORE_STOP_SIGNAL_H
 #define MORVEND_CORE_STOP_SIGNAL_H
 
@@ -8,7 +8,8 @@
 /* Cleared by the stop handler; the daemon's only global. */
 extern volatile std::sig_atomic_t running;
 
-void install_stop_handler();
+/* The stop signals end the loop; a file-size limit fails a write. */
+void install_signal_handlers();
 
 /*
  * Waits the given milliseconds, or less when a stop signal comes; not at

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <string_view>
 
 #include "swap/swap_device.h"
@@ -143,6 +145,19 @@ swap_directory(const std::string &swap_file)
 	if (slash == std::string::npos)
 		return ".";
 	return slash == 0 ? "/" : swap_file.substr(0, slash);
+}
+
+std::optional<std::string>
+resolve_swap_file(const std::string &swap_file)
+{
+	char directory[PATH_MAX];
+
+	if (realpath(swap_directory(swap_file).c_str(), directory) == nullptr)
+		return std::nullopt;
+	std::string resolved = directory;
+	if (resolved != "/")
+		resolved += '/';
+	return resolved + swap_file.substr(swap_file.rfind('/') + 1);
 }
 
 void

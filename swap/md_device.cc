@@ -1,4 +1,9 @@
-/* Memory disks over the swap file, and their swap activation. */
+/*
+ * Memory disks over the swap file, and their swap activation.  A tool's
+ * exit status is its word, not the system's: a tool killed once its work
+ * was done reports a failure, and one refused because an admin got there
+ * first reports one too.  Where it matters, the system is asked.
+ */
 #include <cstdlib>
 
 #include "swap/shell.h"
@@ -12,49 +17,60 @@ constexpr int attach_attempts = 10;
 
 /*
  * Units are system-wide and other software holds some, so a taken unit is
- * met by drawing another.
+ * met by drawing another.  A unit of ours is never drawn: mdconfig would
+ * refuse it as busy, and the listing would show it over our file as if
+ * this attach had made it.
  */
 int
-attach_swap_device(Journal &journal, const std::string &path)
+attach_swap_device(Journal &journal, const std::string &path,
+    const std::function<bool(int)> &held)
 {
 	for (int attempt = 0; attempt < attach_attempts; attempt++) {
 		int unit = std::rand();
 
+		if (held(unit))
+			continue;
 		if (run_command(journal, attach_command(path, unit)))
+			return unit;
+		auto listed = resolve_swap_file(path);
+		if (!listed)
+			return -1;
+		auto attached = device_over_file(journal, unit, *listed);
+		/* In doubt the next look at the system finds it, if it is. */
+		if (!attached)
+			return -1;
+		if (*attached)
 			return unit;
 	}
 	return -1;
 }
 
-bool
+std::optional<bool>
 activate_device(Journal &journal, int unit)
 {
-	return run_command(journal, activate_command(unit));
+	if (run_command(journal, activate_command(unit)))
+		return true;
+	return device_in_service(journal, unit);
 }
 
 /*
- * An admin may have swapped the device off, or detached it too, behind our
- * back; only the system can say whether a refusal leaves it in service.
+ * After a refused swapoff the listing of swap areas cannot tell our
+ * device switched off from a unit that is no longer ours, so the detach
+ * waits for the next pass, which first asks whether the unit still is.
  */
-bool
-deactivate_device(Journal &journal, int unit)
-{
-	return run_command(journal, deactivate_command(unit)) ||
-	    device_in_service(journal, unit) == false;
-}
-
-bool
-detach_device(Journal &journal, int unit)
-{
-	return run_command(journal, detach_command(unit)) ||
-	    device_attached(journal, unit) == false;
-}
-
-/* A device still in use as swap must not be torn out. */
 bool
 retire_device(Journal &journal, StaleDevice &device)
 {
-	if (device.in_service && deactivate_device(journal, device.unit))
+	const int unit = device.unit;
+
+	if (device.in_service) {
+		if (!run_command(journal, deactivate_command(unit))) {
+			if (device_in_service(journal, unit) == false)
+				device.in_service = false;
+			return false;
+		}
 		device.in_service = false;
-	return !device.in_service && detach_device(journal, device.unit);
+	}
+	return run_command(journal, detach_command(unit)) ||
+	    device_attached(journal, unit) == false;
 }

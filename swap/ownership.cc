@@ -11,25 +11,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "swap/swap_device.h"
-
-std::optional<std::string>
-resolve_swap_file(const std::string &swap_file)
-{
-	char directory[PATH_MAX];
-
-	if (realpath(swap_directory(swap_file).c_str(), directory) == nullptr)
-		return std::nullopt;
-	std::string resolved = directory;
-	if (resolved != "/")
-		resolved += '/';
-	return resolved + swap_file.substr(swap_file.rfind('/') + 1);
-}
 
 namespace {
 
@@ -44,34 +30,35 @@ resolved_swap_file(Journal &journal, const std::string &swap_file)
 	return resolved;
 }
 
-/* Other software holds memory disks too; ours are over our swap file. */
-bool
-over_swap_file(const MemoryDisk &disk, const std::string &file)
-{
-	return disk.type == "vnode" && disk.file == file;
-}
-
-struct OurDevice {
-	int unit;
-	bool in_service;
-	std::int32_t mib;
+/* One look at the system: our file as listed, the disks, the swap areas. */
+struct SystemView {
+	std::string file;
+	std::vector<MemoryDisk> disks;
+	std::vector<SwapArea> areas;
 };
 
-std::optional<std::vector<OurDevice>>
-find_our_devices(Journal &journal, const std::string &swap_file)
+std::optional<SystemView>
+look_at_system(Journal &journal, const std::string &swap_file)
 {
 	auto file = resolved_swap_file(journal, swap_file);
 	auto disks = list_memory_disks(journal);
 	auto areas = list_swap_areas(journal);
 	if (!file || !disks || !areas)
 		return std::nullopt;
+	return SystemView{ std::move(*file), std::move(*disks),
+		std::move(*areas) };
+}
 
+std::vector<OurDevice>
+ours_in(const SystemView &view)
+{
 	std::vector<OurDevice> ours;
-	for (const MemoryDisk &disk : *disks) {
-		if (!over_swap_file(disk, *file))
+
+	for (const MemoryDisk &disk : view.disks) {
+		if (!disk.is_vnode_over(view.file))
 			continue;
 		OurDevice device = { disk.unit, false, 0 };
-		for (const SwapArea &area : *areas) {
+		for (const SwapArea &area : view.areas) {
 			if (area.unit == disk.unit)
 				device = { disk.unit, true, area.mib };
 		}
@@ -80,34 +67,39 @@ find_our_devices(Journal &journal, const std::string &swap_file)
 	return ours;
 }
 
+/* Where the record holds a unit: its devices in order, then the stale. */
+std::size_t
+place_in_record(const Settings &settings, int unit)
+{
+	std::size_t place = 0;
+
+	for (const SwapDevice &device : settings.devices) {
+		if (device.unit == unit)
+			return place;
+		place++;
+	}
+	for (const StaleDevice &device : settings.stale_devices) {
+		if (device.unit == unit)
+			return place;
+		place++;
+	}
+	return place;
+}
+
 /*
- * Ours in service, up to MAX_DEVICES of them: those we were using, then
- * the largest.  A restart takes back all it may, none swapped off just for
- * being one of several.
+ * Ours in service, as many as the settings allow.  A restart takes back
+ * all it may, none swapped off just for being one of several.
  */
 std::vector<SwapDevice>
-devices_to_keep(const Settings &settings, std::vector<OurDevice> ours)
+devices_to_keep(const Settings &settings, const std::vector<OurDevice> &ours)
 {
-	auto in_use = [&](const OurDevice &device) {
-		return std::any_of(settings.devices.begin(),
-		    settings.devices.end(), [&](const SwapDevice &used) {
-			    return used.unit == device.unit;
-		    });
-	};
-	std::erase_if(ours, [](const OurDevice &d) { return !d.in_service; });
-	std::stable_sort(ours.begin(), ours.end(),
-	    [&](const OurDevice &a, const OurDevice &b) {
-		    if (in_use(a) != in_use(b))
-			    return in_use(a);
-		    return a.mib > b.mib;
-	    });
-	std::vector<SwapDevice> keep;
+	std::vector<SwapDevice> in_service;
+
 	for (const OurDevice &device : ours) {
-		if (keep.size() == device_slots(settings))
-			break;
-		keep.push_back({ device.unit, device.mib });
+		if (device.in_service)
+			in_service.push_back({ device.unit, device.mib });
 	}
-	return keep;
+	return choose_devices_to_keep(settings, std::move(in_service));
 }
 
 /* Drops from the record the units that the listing does not show as ours. */
@@ -119,7 +111,7 @@ forget_units_unlisted(Settings &settings, const std::string &file,
 		bool found = std::any_of(disks.begin(), disks.end(),
 		    [&](const MemoryDisk &disk) {
 			    return disk.unit == unit &&
-			        over_swap_file(disk, file);
+			        disk.is_vnode_over(file);
 		    });
 		if (!found)
 			journal_tell(settings.journal, Priority::warning,
@@ -193,13 +185,14 @@ bool
 survey_devices(Settings &settings)
 {
 	try {
-		auto ours = find_our_devices(settings.journal,
+		auto view = look_at_system(settings.journal,
 		    settings.swap_file);
-		if (!ours)
+		if (!view)
 			return false;
-		std::vector<SwapDevice> keep = devices_to_keep(settings, *ours);
+		std::vector<OurDevice> ours = ours_in(*view);
+		std::vector<SwapDevice> keep = devices_to_keep(settings, ours);
 		std::vector<StaleDevice> stale;
-		for (const OurDevice &device : *ours) {
+		for (const OurDevice &device : ours) {
 			if (std::none_of(keep.begin(), keep.end(),
 			        [&](const SwapDevice &kept) {
 				        return kept.unit == device.unit;
@@ -214,6 +207,32 @@ survey_devices(Settings &settings)
 		return false;
 	}
 	return true;
+}
+
+std::optional<std::vector<OurDevice>>
+give_up_every_device(Settings &settings)
+{
+	try {
+		auto view = look_at_system(settings.journal,
+		    settings.swap_file);
+		if (!view)
+			return std::nullopt;
+		std::vector<OurDevice> ours = ours_in(*view);
+		std::vector<StaleDevice> retiring;
+		forget_units_unlisted(settings, view->file, view->disks);
+		std::stable_sort(ours.begin(), ours.end(),
+		    [&](const OurDevice &a, const OurDevice &b) {
+			    return place_in_record(settings, a.unit) <
+			        place_in_record(settings, b.unit);
+		    });
+		for (const OurDevice &device : ours)
+			retiring.push_back({ device.unit, device.in_service });
+		settings.devices.clear();
+		settings.stale_devices.swap(retiring);
+		return ours;
+	} catch (const std::bad_alloc &) {
+		return std::nullopt;
+	}
 }
 
 bool

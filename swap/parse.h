@@ -30,6 +30,12 @@ struct MemoryDisk {
 	int unit;
 	std::string type; /* "vnode", "swap", "malloc", ... */
 	std::string file; /* resolved when it was attached */
+
+	/* Other software holds memory disks too; ours are over our file. */
+	bool is_vnode_over(std::string_view path) const
+	{
+		return type == "vnode" && file == path;
+	}
 };
 
 /*

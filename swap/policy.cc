@@ -13,15 +13,19 @@ stepped(std::int64_t mib, std::int64_t step)
 }
 
 /* MAX_SIZE bounds the sum of our devices; 32 bits bound it too. */
+std::int64_t
+size_bound(const Settings &settings)
+{
+	return settings.max_size == 0 ? INT32_MAX : settings.max_size;
+}
+
 std::optional<Resize>
 grow_step(const Settings &settings)
 {
 	const std::int64_t wanted = current_size(settings) +
 	    settings.delta_size;
 
-	if (wanted > INT32_MAX)
-		return std::nullopt;
-	if (settings.max_size != 0 && wanted > settings.max_size)
+	if (wanted > size_bound(settings))
 		return std::nullopt;
 	if (settings.devices.size() < device_slots(settings))
 		return Resize{ Direction::grow, -1,
@@ -103,6 +107,43 @@ choose_resize(std::int64_t free_swap, const Settings &settings,
 	if (shrink_due(free_swap, settings))
 		return shrink_step(free_swap, settings, areas);
 	return std::nullopt;
+}
+
+bool
+grow_refused(std::int64_t free_swap, const Settings &settings)
+{
+	return free_swap < settings.grow_buffer && !grow_step(settings);
+}
+
+std::vector<SwapDevice>
+choose_devices_to_keep(const Settings &settings,
+    std::vector<SwapDevice> in_service)
+{
+	auto held = [&](const SwapDevice &device) {
+		return std::any_of(settings.devices.begin(),
+		    settings.devices.end(), [&](const SwapDevice &used) {
+			    return used.unit == device.unit;
+		    });
+	};
+	std::stable_sort(in_service.begin(), in_service.end(),
+	    [&](const SwapDevice &a, const SwapDevice &b) {
+		    if (held(a) != held(b))
+			    return held(a);
+		    return a.mib > b.mib;
+	    });
+
+	/* One too large to fit may leave room for a smaller one. */
+	std::vector<SwapDevice> keep;
+	std::int64_t kept_mib = 0;
+	for (const SwapDevice &device : in_service) {
+		if (keep.size() == device_slots(settings))
+			break;
+		if (kept_mib + device.mib > size_bound(settings))
+			continue;
+		keep.push_back(device);
+		kept_mib += device.mib;
+	}
+	return keep;
 }
 
 std::int64_t

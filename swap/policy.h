@@ -49,6 +49,20 @@ std::optional<Resize> choose_resize(std::int64_t free_swap,
     const Settings &settings, const std::vector<SwapArea> &areas = {});
 
 /*
+ * Whether free swap calls for a grow that MAX_SIZE or 32 bits refuse: the
+ * record may still count devices that were taken away by hand.
+ */
+bool grow_refused(std::int64_t free_swap, const Settings &settings);
+
+/*
+ * Which of our devices in service a daemon keeps when it looks at the
+ * system afresh: those the record holds, then the largest, as many as
+ * MAX_DEVICES allows and within MAX_SIZE.  The rest are retired.
+ */
+std::vector<SwapDevice> choose_devices_to_keep(const Settings &settings,
+    std::vector<SwapDevice> in_service);
+
+/*
  * The pause after a cycle, in milliseconds: QUICK_WAIT while free swap is
  * under twice GROW_BUFFER and a grow is still allowed, else WAIT_TIME.
  * Nothing read (free_swap empty) waits WAIT_TIME.

@@ -75,3 +75,15 @@ device_attached(Journal &journal, int unit)
 	return std::any_of(disks->begin(), disks->end(),
 	    [&](const MemoryDisk &disk) { return disk.unit == unit; });
 }
+
+std::optional<bool>
+device_over_file(Journal &journal, int unit, const std::string &file)
+{
+	auto disks = list_memory_disks(journal);
+	if (!disks)
+		return std::nullopt;
+	return std::any_of(disks->begin(), disks->end(),
+	    [&](const MemoryDisk &disk) {
+		    return disk.unit == unit && disk.is_vnode_over(file);
+	    });
+}

@@ -17,6 +17,18 @@ namespace {
 /* At stop, how long a refused swapoff is retried: seconds. */
 constexpr int release_attempts = 10;
 
+/* False when there was no memory to remember the device. */
+bool
+remember_stale(Settings &settings, const StaleDevice &device)
+{
+	try {
+		settings.stale_devices.push_back(device);
+	} catch (const std::bad_alloc &) {
+		return false;
+	}
+	return true;
+}
+
 /*
  * Retires a device we no longer use.  What does not go through now is
  * remembered and retried; false when even that failed, and only the next
@@ -27,14 +39,8 @@ give_up_device(Settings &settings, int unit, bool in_service)
 {
 	StaleDevice device = { unit, in_service };
 
-	if (retire_device(settings.journal, device))
-		return true;
-	try {
-		settings.stale_devices.push_back(device);
-	} catch (const std::bad_alloc &) {
-		return false;
-	}
-	return true;
+	return retire_device(settings.journal, device) ||
+	    remember_stale(settings, device);
 }
 
 /*
@@ -50,10 +56,15 @@ bring_up_device(Settings &settings, std::int32_t size)
 		    size, std::strerror(errno));
 		return -1;
 	}
-	int unit = attach_swap_device(settings.journal, settings.swap_file);
-	if (unit >= 0 && !activate_device(settings.journal, unit)) {
-		give_up_device(settings, unit, false);
-		unit = -1;
+	int unit = attach_swap_device(settings.journal, settings.swap_file,
+	    [&](int other) { return record_holds(settings, other); });
+	if (unit >= 0) {
+		auto serving = activate_device(settings.journal, unit);
+		if (serving != true) {
+			/* Not known to be off: the swapoff will ask. */
+			give_up_device(settings, unit, serving.value_or(true));
+			unit = -1;
+		}
 	}
 	if (unit < 0)
 		remove_swap_file_name(settings.swap_file);
@@ -75,14 +86,15 @@ drop_new_device(Settings &settings, int unit)
 
 /*
  * "grew swap from 256 to 512 MiB: md7": the totals, then the new device,
- * or the one retired when others still serve.
+ * or the one retired when others still serve.  A step whose device to
+ * retire had gone already did nothing: the confirming listing told so.
  */
 void
-tell_resize(const Settings &settings, const Resize &resize, std::int64_t before,
-    int new_unit)
+tell_resize(const Settings &settings, Direction direction, std::int64_t before,
+    int new_unit, int retired)
 {
 	const char *verb = "grew";
-	if (resize.direction == Direction::shrink)
+	if (direction == Direction::shrink)
 		verb = "shrank";
 	const auto after = static_cast<long long>(current_size(settings));
 	const auto from = static_cast<long long>(before);
@@ -91,10 +103,12 @@ tell_resize(const Settings &settings, const Resize &resize, std::int64_t before,
 		journal_tell(settings.journal, Priority::info,
 		    "%s swap from %lld to %lld MiB: md%d", verb, from, after,
 		    new_unit);
+	else if (retired < 0)
+		return;
 	else if (after > 0)
 		journal_tell(settings.journal, Priority::info,
 		    "%s swap from %lld to %lld MiB: md%d retired", verb, from,
-		    after, resize.replaced);
+		    after, retired);
 	else
 		journal_tell(settings.journal, Priority::info,
 		    "%s swap from %lld to 0 MiB: no device", verb, from);
@@ -108,6 +122,22 @@ retry_stale_devices(Settings &settings)
 		return retire_device(settings.journal, device);
 	});
 	return settings.stale_devices.empty();
+}
+
+void
+tell_released(const Settings &settings, int unit,
+    const std::vector<OurDevice> &listed)
+{
+	for (const OurDevice &device : listed) {
+		if (device.unit != unit)
+			continue;
+		if (device.in_service)
+			journal_tell(settings.journal, Priority::info,
+			    "released md%d (%d MiB)", unit, device.mib);
+		else
+			journal_tell(settings.journal, Priority::info,
+			    "released md%d", unit);
+	}
 }
 
 }
@@ -141,15 +171,20 @@ resize_swap(Settings &settings, const Resize &resize)
 	auto old = std::find_if(settings.devices.begin(),
 	    settings.devices.end(),
 	    [&](const SwapDevice &d) { return d.unit == resize.replaced; });
+	int retired = -1;
 	bool tracked = true;
 	if (old != settings.devices.end()) {
-		if (!deactivate_device(settings.journal, old->unit)) {
+		StaleDevice device = { old->unit, true };
+		bool gone = retire_device(settings.journal, device);
+		if (!gone && device.in_service) {
 			/* The old device still serves; the new one goes. */
 			drop_new_device(settings, new_unit);
 			return false;
 		}
-		tracked = give_up_device(settings, old->unit, false);
+		retired = old->unit;
 		settings.devices.erase(old);
+		if (!gone)
+			tracked = remember_stale(settings, device);
 	}
 	try {
 		if (new_unit >= 0)
@@ -158,37 +193,41 @@ resize_swap(Settings &settings, const Resize &resize)
 	} catch (const std::bad_alloc &) {
 		tracked = false;
 	}
-	tell_resize(settings, resize, before, new_unit);
+	tell_resize(settings, resize.direction, before, new_unit, retired);
 	return tracked;
 }
 
+/*
+ * Each pass after the first starts with a listing, so a unit freed by
+ * hand and taken by another program meanwhile is left alone.
+ */
 void
 release_swap(Settings &settings)
 {
 	remove_swap_file_name(settings.swap_file);
-	if ((!settings.devices.empty() || !settings.stale_devices.empty()) &&
-	    !forget_units_not_ours(settings)) {
+	auto listed = give_up_every_device(settings);
+	if (!listed) {
 		journal_tell(settings.journal, Priority::warning,
 		    "released nothing: cannot tell which memory disks are ours");
 		return;
 	}
 
-	std::vector<SwapDevice> released;
-	released.swap(settings.devices);
-	for (const SwapDevice &device : released)
-		give_up_device(settings, device.unit, true);
-	for (int attempt = 1;
+	for (int attempt = 0;
 	     attempt < release_attempts && !settings.stale_devices.empty();
 	     attempt++) {
-		sleep(1);
-		retry_stale_devices(settings);
+		if (attempt > 0) {
+			sleep(1);
+			if (!forget_units_not_ours(settings))
+				continue;
+		}
+		std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
+			if (!retire_device(settings.journal, device))
+				return false;
+			tell_released(settings, device.unit, *listed);
+			return true;
+		});
 	}
 
-	for (const SwapDevice &device : released) {
-		if (!record_holds(settings, device.unit))
-			journal_tell(settings.journal, Priority::info,
-			    "released md%d (%d MiB)", device.unit, device.mib);
-	}
 	for (const StaleDevice &device : settings.stale_devices) {
 		const char *why = "still attached";
 		if (device.in_service)

@@ -8,6 +8,7 @@
 #define MORVEND_SWAP_SWAP_DEVICE_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +27,14 @@ std::optional<std::int32_t> probe_swap_used(Journal &journal);
 std::optional<std::vector<SwapArea>> list_swap_areas(Journal &journal);
 std::optional<std::vector<MemoryDisk>> list_memory_disks(Journal &journal);
 
-/* Whether the system has the unit in service, or attached at all. */
+/*
+ * Whether the system has the unit in service, attached at all, or
+ * attached as a vnode disk over the file (a resolved path).
+ */
 std::optional<bool> device_in_service(Journal &journal, int unit);
 std::optional<bool> device_attached(Journal &journal, int unit);
+std::optional<bool> device_over_file(Journal &journal, int unit,
+    const std::string &file);
 
 /*
  * The swap file and its directory.
@@ -82,6 +88,13 @@ bool fill_swap_file(const std::string &path, std::int32_t mib);
  * system lists it; the record is only a memory of that.
  */
 
+/* One of ours as the system lists it; mib is 0 when not in service. */
+struct OurDevice {
+	int unit;
+	bool in_service;
+	std::int32_t mib;
+};
+
 /*
  * Makes the record agree with the system: the devices we used stay ours
  * while they serve, then the largest of ours in service, up to MAX_DEVICES;
@@ -98,24 +111,38 @@ bool survey_devices(Settings &settings);
  */
 bool forget_units_not_ours(Settings &settings);
 
+/*
+ * At stop: every disk over the swap file that the system lists becomes a
+ * stale device, to be retired, the record's own first; the record holds
+ * nothing else.  Returns them as listed; nothing, changing nothing, when
+ * the system could not be read.
+ */
+std::optional<std::vector<OurDevice>> give_up_every_device(Settings &settings);
+
 /* Whether the record holds the unit, as ours in use or as stale. */
 bool record_holds(const Settings &settings, int unit);
 
 /*
- * The memory-disk and swap commands.  A swap off or detach that the tool
- * refuses still counts when the system shows the device already off or
- * gone.
+ * The memory-disk and swap commands.  When a tool reports a failure the
+ * system is asked what became of the step: it may have gone through
+ * before the tool died, or been done already by hand.
  */
 
-/* Attaches the file under a random free unit; returns the unit or -1. */
-int attach_swap_device(Journal &journal, const std::string &path);
-bool activate_device(Journal &journal, int unit);
-bool deactivate_device(Journal &journal, int unit);
-bool detach_device(Journal &journal, int unit);
+/*
+ * Attaches the file under a random free unit that is not held; returns
+ * the unit or -1, also when it cannot tell whether a refused attach left
+ * a disk behind.
+ */
+int attach_swap_device(Journal &journal, const std::string &path,
+    const std::function<bool(int)> &held);
+
+/* Whether the unit serves as swap now; nothing when that is unknown. */
+std::optional<bool> activate_device(Journal &journal, int unit);
 
 /*
  * Deactivates a device if it still serves, then detaches it: true when it
- * is gone, else the record says how far it got.
+ * is gone, else the device says how far it got.  Nothing more is run on a
+ * unit in a pass after a command on it was refused.
  */
 bool retire_device(Journal &journal, StaleDevice &device);
 
@@ -138,8 +165,9 @@ bool resize_swap(Settings &settings, const Resize &resize);
 bool retire_stale_devices(Settings &settings);
 
 /*
- * At stop: removes the swap file's name and retires our devices, retrying
- * for a while a swapoff that is refused for want of memory.
+ * At stop: removes the swap file's name and retires every disk over the
+ * swap file that the system lists, whatever the record holds, retrying for
+ * a while a swapoff that is refused for want of memory.
  */
 void release_swap(Settings &settings);
 

@@ -85,27 +85,34 @@ TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
 }
 
 /*
- * A swap file that mdconfig -l -v would list otherwise could never be found
- * again: refused before anything is touched.
+ * What the daemon cannot run with is refused before anything is touched: a
+ * swap file that mdconfig -l -v would list otherwise could never be found
+ * again, and a step of 0 or less never resizes.
  */
-TEST_F(Running, RefusesASwapFileTheListingWouldChange)
+TEST_F(Running, RefusesWhatItCannotRunWith)
 {
 	const struct {
-		std::string file, said;
+		std::string line, said;
 	} rows[] = {
-		{ "swap/swap0\r", "swap/swap0\\r\" has a control character" },
-		{ "swap/sw\xc3\xa4p", "swap/sw\\xc3\\xa4p\" has a byte above 0x7e" },
-		{ "new/swap0 ", "new/swap0 \" has a blank at one end" },
-		{ "new/a & b", "new/a & b\" has a blank next to one of & < > ' \"" },
+		{ "SWAP_FILE " + host.path("swap/swap0\r"), "swap file \"" +
+		    host.path("swap/swap0\\r\" has a control character") },
+		{ "SWAP_FILE " + host.path("swap/sw\xc3\xa4p"), "swap file \"" +
+		    host.path("swap/sw\\xc3\\xa4p\" has a byte above 0x7e") },
+		{ "SWAP_FILE " + host.path("new/swap0 "), "swap file \"" +
+		    host.path("new/swap0 \" has a blank at one end") },
+		{ "SWAP_FILE " + host.path("new/a & b"), "swap file \"" +
+		    host.path("new/a & b\" has a blank next to one of & < > ' \"") },
+		{ "DELTA_SIZE 0", "DELTA_SIZE is 0: a step must be at least 1 MiB" },
+		{ "DELTA_SIZE -1", "DELTA_SIZE is -1: a step must be at least 1 MiB" },
 	};
 	for (auto &row : rows) {
-		std::string config = host.small_config("SWAP_FILE " +
-		    host.path(row.file) + "\n");
+		std::string config = host.small_config(row.line + "\n");
 		Daemon daemon(host, {"-d", "-c", config});
-		EXPECT_EQ(daemon.wait_exit(), 1) << row.file;
-		EXPECT_EQ(daemon.output(), "morvend: swap file \"" +
-		    host.path(row.said) + ", which mdconfig -l -v would not "
-		    "list as it is\n");
+		EXPECT_EQ(daemon.wait_exit(), 1) << row.line;
+		std::string said = "morvend: " + row.said;
+		if (row.line.starts_with("SWAP_FILE"))
+			said += ", which mdconfig -l -v would not list as it is";
+		EXPECT_EQ(daemon.output(), said + "\n");
 		EXPECT_EQ(read_file(host.state + "/log"), "");
 		EXPECT_FALSE(exists(host.path("new")));
 	}

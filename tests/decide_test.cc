@@ -144,6 +144,39 @@ TEST(ChooseResize, Table)
 	}
 }
 
+/* What a fresh look at the system keeps of our devices in service. */
+TEST(ChooseDevicesToKeep, Table)
+{
+	const struct {
+		const char *what;
+		Devices record, in_service;
+		std::int32_t max_size, max_devices;
+		std::vector<int> expected;
+	} keeps[] = {
+		{ "all that MAX_DEVICES allows, largest first", {},
+		    { { 5, 64 }, { 6, 256 }, { 7, 128 } }, 0, 2, { 6, 7 } },
+		{ "the largest that fit under MAX_SIZE", {},
+		    { { 5, 64 }, { 6, 256 }, { 7, 128 } }, 192, 4, { 7, 5 } },
+		{ "a restart under a lower MAX_SIZE", {},
+		    { { 5, 64 }, { 6, 64 }, { 7, 64 }, { 8, 64 } }, 128, 4,
+		    { 5, 6 } },
+		{ "the record's own before larger ones", { { 7, 64 } },
+		    { { 5, 256 }, { 7, 64 } }, 0, 1, { 7 } },
+		{ "a negative MAX_SIZE keeps none", {}, { { 5, 64 } }, -1, 4,
+		    {} },
+	};
+	for (auto &row : keeps) {
+		Settings settings;
+		settings.devices = row.record;
+		settings.max_size = row.max_size;
+		settings.max_devices = row.max_devices;
+		std::vector<int> kept;
+		for (auto &device : choose_devices_to_keep(settings, row.in_service))
+			kept.push_back(device.unit);
+		EXPECT_EQ(kept, row.expected) << row.what;
+	}
+}
+
 /* QUICK_WAIT while swap runs short and a grow is still allowed. */
 TEST(PauseAfter, Table)
 {

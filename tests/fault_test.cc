@@ -117,6 +117,21 @@ struct Bed {
 		host.ctl({"fail", kind, "0"});
 	}
 	static constexpr int lasting = 1000;
+	/* The tool was told to do its work and die, and it has. */
+	void die_after(const char *kind) const {
+		host.ctl({"die-after", kind, "1"});
+	}
+	bool died(const char *kind) const {
+		return read_file(host.state + "/die/" + kind) == "0\n";
+	}
+	/* Takes two of our four devices away by hand. */
+	void free_two_by_hand() const {
+		auto mine = ours();
+		for (std::size_t i = 0; i < 2 && i < mine.size(); i++) {
+			by_hand({"swapoff", "/dev/" + mine[i].name});
+			by_hand({"mdconfig", "-d", "-u", mine[i].name});
+		}
+	}
 	/* Cycles since the fault in which the daemon ran no command. */
 	bool quiet_cycles(int cycles) const {
 		return host.probes() >= probes_at_inject + 2 * cycles &&
@@ -434,9 +449,9 @@ const Fault faults[] = {
 	{ .name = "disk full during the fill",
 	  .device_first = false,
 	  .before = [](Bed &b) {
+		/* As ulimit -f or a login class hands it down. */
 		b.in_child = [] {
 			struct rlimit limit = { 2 << 20, RLIM_INFINITY };
-			signal(SIGXFSZ, SIG_IGN);
 			setrlimit(RLIMIT_FSIZE, &limit);
 		};
 	  },
@@ -533,6 +548,90 @@ const Fault faults[] = {
 	  },
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
+	{ .name = "mdconfig -a attaches, then dies",
+	  .inject = [](Bed &b) { b.die_after("attach"); b.press(); },
+	  .hit = [](Bed &b) {
+		return b.died("attach") && b.largest_active() == 8 &&
+		    b.ours().size() == 1;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	/* A stop before the next cycle finds the device serving as ours. */
+	{ .name = "swapon activates, then dies",
+	  .config = "WAIT_TIME 60\n",
+	  .device_first = false,
+	  .before = [](Bed &b) { b.die_after("swapon"); },
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] {
+			return b.died("swapon") && b.serving() == 1;
+		}));
+		usleep(300 * 1000);
+		EXPECT_EQ(b.since_inject("mdconfig -d"), Lines{}) <<
+		    "the device that serves was given up";
+		b.daemon->signal(SIGTERM);
+	  },
+	  .inject_stops = true },
+	{ .name = "a disk attached by hand over the swap file, then a stop",
+	  .inject = [](Bed &b) {
+		b.by_hand({"mdconfig", "-a", "-t", "vnode", "-f", b.swap_file,
+		    "-u", "4242"});
+		b.daemon->signal(SIGTERM);
+	  },
+	  .inject_stops = true },
+	/* taken: the one unit that must still be attached after the stop. */
+	{ .name = "our unit handed to another program during the stop's retries",
+	  .inject = [](Bed &b) {
+		std::string device = b.our_device();
+		b.inject_fault("swapoff");
+		b.daemon->signal(SIGTERM);
+		ASSERT_TRUE(eventually([&] { return b.fault_met("swapoff", 1); }));
+		b.clear_fault("swapoff");
+		b.by_hand({"swapoff", device});
+		b.by_hand({"mdconfig", "-d", "-u", device});
+		b.taken = {device.substr(sizeof("/dev/md") - 1)};
+		b.host.ctl({"take", b.taken[0]});
+	  },
+	  .inject_stops = true },
+	{ .name = "MAX_DEVICES 4: a restart under a lower MAX_SIZE keeps within it",
+	  .config = "MAX_DEVICES 4\n",
+	  .inject = [](Bed &b) {
+		b.press();
+		ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
+		b.daemon->signal(SIGKILL);
+		b.daemon->wait_exit();
+		write_file(b.config, read_file(b.config) + "MAX_SIZE 8\n");
+		b.restart();
+	  },
+	  .hit = [](Bed &b) {
+		return b.serving() == 2 && b.ours().size() == 2;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "MAX_DEVICES 4: devices freed by hand stop counting against MAX_SIZE",
+	  .config = "MAX_DEVICES 4\nMAX_SIZE 16\n",
+	  .inject = [](Bed &b) {
+		b.press();
+		ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
+		b.free_two_by_hand();
+		b.commands_at_inject = b.host.commands().size();
+	  },
+	  .hit = [](Bed &b) {
+		return b.serving() == 4 && b.since_inject("mdconfig -a").size() == 2;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "started with the stop signals blocked",
+	  .before = [](Bed &b) {
+		b.in_child = [] {
+			sigset_t stops;
+			sigemptyset(&stops);
+			sigaddset(&stops, SIGTERM);
+			sigaddset(&stops, SIGINT);
+			sigprocmask(SIG_BLOCK, &stops, nullptr);
+		};
+	  },
+	  .inject = [](Bed &b) { b.daemon->signal(SIGTERM); },
+	  .inject_stops = true },
 	{ .name = "SIGTERM twice",
 	  .inject = [](Bed &b) {
 		b.daemon->signal(SIGTERM);
@@ -623,9 +722,10 @@ TEST_P(Faults, KeepSwapAndRecover)
 		Lines said;
 		std::istringstream output(bed.daemon->output());
 		for (std::string line; std::getline(output, line);) {
+			/* The tools' own words, and sh's for a tool killed. */
 			if (!line.starts_with("mdconfig: ") &&
 			    !line.starts_with("swapon: ") &&
-			    !line.starts_with("swapoff: "))
+			    !line.starts_with("swapoff: ") && line != "Killed")
 				said.push_back(line);
 		}
 		for (auto &line : said) {
