@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "swap/swap_device.h"
+#include "swap/backing_file.h"
 
 int
 main(int argc, char *argv[])

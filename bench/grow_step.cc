@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "swap/probe.h"
 #include "swap/swap_device.h"
 
 int

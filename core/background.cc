@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "core/background.h"
+#include "core/journal.h"
 #include "core/stdio_file.h"
 
 namespace {
@@ -26,8 +27,7 @@ fork_once()
 
 	if (pid < 0) {
 		/* No daemon will run: say so rather than exit 0. */
-		std::fprintf(stderr, "morvend: cannot detach: fork: %s\n",
-		    std::strerror(errno));
+		complain("cannot detach: fork: %s", std::strerror(errno));
 		return Detach::failed;
 	}
 	return pid == 0 ? Detach::daemon : Detach::parent;
@@ -60,8 +60,7 @@ daemonize(UniqueFd &ready)
 	int ends[2];
 
 	if (pipe(ends) != 0) {
-		std::fprintf(stderr, "morvend: cannot detach: pipe: %s\n",
-		    std::strerror(errno));
+		complain("cannot detach: pipe: %s", std::strerror(errno));
 		return Detach::failed;
 	}
 	UniqueFd read_end(ends[0]), write_end(ends[1]);

@@ -10,7 +10,7 @@
 
 #include "core/config.h"
 #include "core/stdio_file.h"
-#include "swap/parse.h"
+#include "core/number.h"
 
 namespace {
 

@@ -3,11 +3,16 @@
  */
 #include "core/control_loop.h"
 
+#include <new>
 #include <utility>
 #include <vector>
 
+#include "core/journal.h"
 #include "core/stop_signal.h"
+#include "swap/ownership.h"
+#include "swap/parse.h"
 #include "swap/policy.h"
+#include "swap/probe.h"
 #include "swap/swap_device.h"
 
 /*
@@ -25,7 +30,7 @@ poll_cycle(Settings &settings)
 		settings.record_matches_system = survey_devices(settings);
 	if (!settings.record_matches_system)
 		return std::nullopt;
-	if (!retire_stale_devices(settings))
+	if (!clear_stale_devices(settings))
 		settings.record_matches_system = false;
 
 	auto total = probe_swap_total(settings.journal);
@@ -59,7 +64,17 @@ void
 control_loop(Settings &settings)
 {
 	while (running) {
-		auto free_swap = poll_cycle(settings);
+		std::optional<std::int64_t> free_swap;
+		/*
+		 * A cycle that ran out of memory is a failed step like any
+		 * other: the record is in doubt until the system is surveyed.
+		 */
+		try {
+			free_swap = poll_cycle(settings);
+		} catch (const std::bad_alloc &) {
+			settings.record_matches_system = false;
+			journal_failure(settings.journal, "out of memory");
+		}
 		journal_cycle_done(settings.journal);
 		pause_unless_stopped(pause_after(free_swap, settings));
 	}

@@ -14,10 +14,15 @@
 #include "core/background.h"
 #include "core/config.h"
 #include "core/control_loop.h"
+#include "core/journal.h"
 #include "core/options.h"
 #include "core/settings.h"
 #include "core/stop_signal.h"
+#include "core/unique_fd.h"
 #include "core/version.h"
+#include "swap/backing_file.h"
+#include "swap/ownership.h"
+#include "swap/parse.h"
 #include "swap/policy.h"
 #include "swap/swap_device.h"
 
@@ -51,7 +56,7 @@ warn_if_unsound(const Settings &settings)
 
 	if (trouble.empty())
 		return;
-	std::fprintf(stderr, "morvend: warning: %s\n", trouble.c_str());
+	complain("warning: %s", trouble.c_str());
 	journal_tell(settings.journal, Priority::warning, "warning: %s",
 	    trouble.c_str());
 }
@@ -83,8 +88,7 @@ main(int argc, char *argv[])
 	 * one below 0 would write a larger file on every shrink.
 	 */
 	if (settings->delta_size <= 0) {
-		std::fprintf(stderr,
-		    "morvend: DELTA_SIZE is %d: a step must be at least 1 MiB\n",
+		complain("DELTA_SIZE is %d: a step must be at least 1 MiB",
 		    settings->delta_size);
 		return 1;
 	}
@@ -92,9 +96,8 @@ main(int argc, char *argv[])
 	auto resolved = resolve_swap_file(settings->swap_file);
 	std::string listed = resolved ? *resolved : settings->swap_file;
 	if (const char *why = unlistable_because(listed)) {
-		std::fprintf(stderr,
-		    "morvend: swap file \"%s\" %s, which "
-		    "mdconfig -l -v would not list as it is\n",
+		complain("swap file \"%s\" %s, which mdconfig -l -v would not "
+		         "list as it is",
 		    printable(listed).c_str(), why);
 		return 1;
 	}
@@ -113,14 +116,14 @@ main(int argc, char *argv[])
 	/* Another daemon's swap file is not ours to touch, nor its PID file. */
 	prepare_swap_directory(settings->swap_file);
 	if (lock_swap_file(*settings) == SwapFileLock::taken) {
-		std::fprintf(stderr, "morvend: another morvend holds %s\n",
+		complain("another morvend holds %s",
 		    swap_directory(settings->swap_file).c_str());
 		return 1;
 	}
 	/* rc.d finds a daemon started with -d by its PID file alone. */
 	if (settings->write_pid && !write_pid_file() && settings->daemon_mode) {
-		std::fprintf(stderr, "morvend: cannot write %s: %s\n",
-		    pid_file_path, std::strerror(errno));
+		complain("cannot write %s: %s", pid_file_path,
+		    std::strerror(errno));
 		return 1;
 	}
 	install_signal_handlers();

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "core/journal.h"
 #include "core/unique_fd.h"
-#include "swap/journal.h"
 
 /* The install prefix decides where the configuration file is looked for. */
 #ifndef MORVEND_CONFIG_FILE

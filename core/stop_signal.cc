@@ -10,7 +10,7 @@ volatile std::sig_atomic_t running = 1;
 namespace {
 
 void
-stop_handler(int)
+stop_handler(int /* signo */)
 {
 	running = 0;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/config.h"
+#include "core/settings.h"
 
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -26,7 +27,7 @@ LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 	if (has_swap_file == settings.swap_file.empty() ||
 	    settings.swap_file.size() > 245 ||
 	    settings.swap_file.find('\n') != std::string::npos ||
-	    settings.current_size != 0 || settings.md_unit != -1)
+	    current_size(settings) != 0 || !settings.stale_devices.empty())
 		std::abort();
 	unlink(path.c_str());
 	return 0;

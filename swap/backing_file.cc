@@ -20,13 +20,13 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "swap/swap_device.h"
+#include "swap/backing_file.h"
 
 namespace {
 
-constexpr std::int64_t mib = 1024 * 1024;
+constexpr std::int64_t bytes_per_mib = std::int64_t{ 1024 } * 1024;
 /* Keeps the fill at dd bs=1M's pace while staying in the cache. */
-constexpr std::size_t zero_chunk = 256 * 1024;
+constexpr std::size_t zero_chunk = std::size_t{ 256 } * 1024;
 
 bool
 has_room(const std::string &path, std::int64_t bytes)
@@ -175,11 +175,11 @@ prepare_swap_directory(const std::string &swap_file)
 }
 
 bool
-fill_swap_file(const std::string &path, std::int32_t size)
+fill_swap_file(const std::string &path, std::int32_t mib)
 {
-	const std::int64_t bytes = static_cast<std::int64_t>(size) * mib;
+	const std::int64_t bytes = std::int64_t{ mib } * bytes_per_mib;
 
-	if (size <= 0 || path.empty()) {
+	if (mib <= 0 || path.empty()) {
 		errno = EINVAL;
 		return false;
 	}

@@ -4,10 +4,13 @@
  * was done reports a failure, and one refused because an admin got there
  * first reports one too.  Where it matters, the system is asked.
  */
+#include "swap/md_device.h"
+
 #include <cstdlib>
 
+#include "swap/backing_file.h"
+#include "swap/probe.h"
 #include "swap/shell.h"
-#include "swap/swap_device.h"
 
 namespace {
 
@@ -59,17 +62,15 @@ activate_device(Journal &journal, int unit)
  * waits for the next pass, which first asks whether the unit still is.
  */
 bool
-retire_device(Journal &journal, StaleDevice &device)
+retire_device(Journal &journal, int unit, bool &in_service)
 {
-	const int unit = device.unit;
-
-	if (device.in_service) {
+	if (in_service) {
 		if (!run_command(journal, deactivate_command(unit))) {
 			if (device_in_service(journal, unit) == false)
-				device.in_service = false;
+				in_service = false;
 			return false;
 		}
-		device.in_service = false;
+		in_service = false;
 	}
 	return run_command(journal, detach_command(unit)) ||
 	    device_attached(journal, unit) == false;

@@ -5,6 +5,8 @@
  * or could not release a busy device at stop left such disks behind, and
  * its successor takes them back.
  */
+#include "swap/ownership.h"
+
 #include <sys/file.h>
 
 #include <fcntl.h>
@@ -12,15 +14,22 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <new>
+#include <string>
 #include <utility>
 
-#include "swap/swap_device.h"
+#include "core/journal.h"
+#include "core/unique_fd.h"
+#include "swap/backing_file.h"
+#include "swap/md_device.h"
+#include "swap/parse.h"
+#include "swap/policy.h"
+#include "swap/probe.h"
 
 namespace {
 
+/* The swap file as the listing shows it; a failure when it cannot be. */
 std::optional<std::string>
-resolved_swap_file(Journal &journal, const std::string &swap_file)
+swap_file_as_listed(Journal &journal, const std::string &swap_file)
 {
 	auto resolved = resolve_swap_file(swap_file);
 
@@ -40,7 +49,7 @@ struct SystemView {
 std::optional<SystemView>
 look_at_system(Journal &journal, const std::string &swap_file)
 {
-	auto file = resolved_swap_file(journal, swap_file);
+	auto file = swap_file_as_listed(journal, swap_file);
 	auto disks = list_memory_disks(journal);
 	auto areas = list_swap_areas(journal);
 	if (!file || !disks || !areas)
@@ -104,7 +113,7 @@ devices_to_keep(const Settings &settings, const std::vector<OurDevice> &ours)
 
 /* Drops from the record the units that the listing does not show as ours. */
 void
-forget_units_unlisted(Settings &settings, const std::string &file,
+drop_units_not_ours(Settings &settings, const std::string &file,
     const std::vector<MemoryDisk> &disks)
 {
 	auto ours = [&](int unit) {
@@ -184,69 +193,95 @@ lock_swap_file(Settings &settings)
 bool
 survey_devices(Settings &settings)
 {
-	try {
-		auto view = look_at_system(settings.journal,
-		    settings.swap_file);
-		if (!view)
-			return false;
-		std::vector<OurDevice> ours = ours_in(*view);
-		std::vector<SwapDevice> keep = devices_to_keep(settings, ours);
-		std::vector<StaleDevice> stale;
-		for (const OurDevice &device : ours) {
-			if (std::none_of(keep.begin(), keep.end(),
-			        [&](const SwapDevice &kept) {
-				        return kept.unit == device.unit;
-			        }))
-				stale.push_back(
-				    { device.unit, device.in_service });
-		}
-		tell_found(settings, keep, stale);
-		settings.devices.swap(keep);
-		settings.stale_devices.swap(stale);
-	} catch (const std::bad_alloc &) {
+	auto view = look_at_system(settings.journal, settings.swap_file);
+	if (!view)
 		return false;
+	std::vector<OurDevice> ours = ours_in(*view);
+	std::vector<SwapDevice> keep = devices_to_keep(settings, ours);
+	std::vector<StaleDevice> stale;
+	for (const OurDevice &device : ours) {
+		if (std::none_of(keep.begin(), keep.end(),
+		        [&](const SwapDevice &kept) {
+			        return kept.unit == device.unit;
+		        }))
+			stale.push_back({ device.unit, device.in_service });
 	}
+	tell_found(settings, keep, stale);
+	settings.devices.swap(keep);
+	settings.stale_devices.swap(stale);
 	return true;
 }
 
 std::optional<std::vector<OurDevice>>
 give_up_every_device(Settings &settings)
 {
-	try {
-		auto view = look_at_system(settings.journal,
-		    settings.swap_file);
-		if (!view)
-			return std::nullopt;
-		std::vector<OurDevice> ours = ours_in(*view);
-		std::vector<StaleDevice> retiring;
-		forget_units_unlisted(settings, view->file, view->disks);
-		std::stable_sort(ours.begin(), ours.end(),
-		    [&](const OurDevice &a, const OurDevice &b) {
-			    return place_in_record(settings, a.unit) <
-			        place_in_record(settings, b.unit);
-		    });
-		for (const OurDevice &device : ours)
-			retiring.push_back({ device.unit, device.in_service });
-		settings.devices.clear();
-		settings.stale_devices.swap(retiring);
-		return ours;
-	} catch (const std::bad_alloc &) {
+	auto view = look_at_system(settings.journal, settings.swap_file);
+	if (!view)
 		return std::nullopt;
-	}
+	std::vector<OurDevice> ours = ours_in(*view);
+	std::vector<StaleDevice> retiring;
+	drop_units_not_ours(settings, view->file, view->disks);
+	std::stable_sort(ours.begin(), ours.end(),
+	    [&](const OurDevice &a, const OurDevice &b) {
+		    return place_in_record(settings, a.unit) <
+		        place_in_record(settings, b.unit);
+	    });
+	for (const OurDevice &device : ours)
+		retiring.push_back({ device.unit, device.in_service });
+	settings.devices.clear();
+	settings.stale_devices.swap(retiring);
+	return ours;
 }
 
 bool
-forget_units_not_ours(Settings &settings)
+forget_units_not_listed(Settings &settings)
 {
-	try {
-		auto file = resolved_swap_file(settings.journal,
-		    settings.swap_file);
-		auto disks = list_memory_disks(settings.journal);
-		if (!file || !disks)
-			return false;
-		forget_units_unlisted(settings, *file, *disks);
-	} catch (const std::bad_alloc &) {
+	auto file = swap_file_as_listed(settings.journal, settings.swap_file);
+	auto disks = list_memory_disks(settings.journal);
+	if (!file || !disks)
 		return false;
-	}
+	drop_units_not_ours(settings, *file, *disks);
 	return true;
+}
+
+void
+put_in_service(Settings &settings, int unit, std::int32_t mib)
+{
+	settings.devices.push_back({ unit, mib });
+}
+
+void
+take_out_of_service(Settings &settings, int unit)
+{
+	std::erase_if(settings.devices,
+	    [&](const SwapDevice &device) { return device.unit == unit; });
+}
+
+void
+remember_stale(Settings &settings, int unit, bool in_service)
+{
+	settings.stale_devices.push_back({ unit, in_service });
+}
+
+void
+give_up_device(Settings &settings, int unit, bool in_service)
+{
+	take_out_of_service(settings, unit);
+	if (!retire_device(settings.journal, unit, in_service))
+		remember_stale(settings, unit, in_service);
+}
+
+std::vector<int>
+retry_stale_devices(Settings &settings)
+{
+	std::vector<int> gone;
+
+	std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
+		if (!retire_device(settings.journal, device.unit,
+		        device.in_service))
+			return false;
+		gone.push_back(device.unit);
+		return true;
+	});
+	return gone;
 }

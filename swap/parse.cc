@@ -1,15 +1,12 @@
 /*
- * The pure parsers: numbers as "%d" reads them, and the two listings as
- * swapctl and mdconfig print them.
+ * The pure parsers of the two listings, as swapctl and mdconfig print them.
  */
 #include "swap/parse.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <system_error>
 
 namespace {
 
@@ -67,20 +64,6 @@ next_word(std::string_view &line)
 	return next_field(line, ' ');
 }
 
-}
-
-std::optional<std::int32_t>
-scan_int(const char *text)
-{
-	char *end;
-	long value;
-
-	errno = 0;
-	value = std::strtol(text, &end, 10);
-	if (end == text || errno == ERANGE || value < INT32_MIN ||
-	    value > INT32_MAX)
-		return std::nullopt;
-	return static_cast<std::int32_t>(value);
 }
 
 /*

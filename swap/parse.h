@@ -1,6 +1,6 @@
 /*
- * Pure parsers of what the configuration file and the tools give the
- * daemon as text.  They run nothing and touch no state.
+ * Pure parsers of what the tools give the daemon as text, and the test of
+ * a path against the listing.  They run nothing and touch no state.
  */
 #ifndef MORVEND_SWAP_PARSE_H
 #define MORVEND_SWAP_PARSE_H
@@ -10,13 +10,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-/*
- * Reads a decimal integer as "%d" does: leading white space, an optional
- * sign, digits; whatever follows is ignored.  No digits, or a number that
- * does not fit 32 bits, yields nothing.
- */
-std::optional<std::int32_t> scan_int(const char *text);
 
 /* A device in service as swap, as swapctl -l -m lists it. */
 struct SwapArea {

@@ -2,11 +2,12 @@
  * What the system reports: the swap totals, which devices are in service
  * as swap, and which memory disks exist.
  */
+#include "swap/probe.h"
+
 #include <algorithm>
-#include <new>
+#include <string_view>
 
 #include "swap/shell.h"
-#include "swap/swap_device.h"
 
 namespace {
 
@@ -15,16 +16,10 @@ std::optional<Listing>
 read_listing(Journal &journal, const char *command,
     std::optional<Listing> (*parse)(std::string_view))
 {
-	std::optional<Listing> listing;
-
-	try {
-		auto text = read_output(journal, command);
-		if (!text)
-			return std::nullopt;
-		listing = parse(*text);
-	} catch (const std::bad_alloc &) {
-		/* told below, as a listing not read */
-	}
+	auto text = read_output(journal, command);
+	if (!text)
+		return std::nullopt;
+	std::optional<Listing> listing = parse(*text);
 	if (!listing)
 		journal_failure(journal, "%s: listing not understood", command);
 	return listing;

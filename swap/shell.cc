@@ -6,17 +6,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <new>
+#include <utility>
 
-#include "swap/parse.h"
+#include "core/number.h"
 
 namespace {
 
-struct PipeCloser {
-	void operator()(FILE *pipe) const { pclose(pipe); }
+/* A command's output, read through popen(3); closing yields its status. */
+class Pipe {
+public:
+	explicit Pipe(const char *command) : file_(popen(command, "r")) {}
+	~Pipe() { close(); }
+	Pipe(const Pipe &) = delete;
+	Pipe &operator=(const Pipe &) = delete;
+
+	FILE *get() const { return file_; }
+	explicit operator bool() const { return file_ != nullptr; }
+	/* The command's status as pclose(3) gives it; -1 if never opened. */
+	int close()
+	{
+		return file_ ? pclose(std::exchange(file_, nullptr)) : -1;
+	}
+
+private:
+	FILE *file_;
 };
-using Pipe = std::unique_ptr<FILE, PipeCloser>;
 
 bool
 exited_zero(int status)
@@ -134,7 +149,7 @@ std::optional<std::int32_t>
 read_number(Journal &journal, const char *command)
 {
 	char line[512];
-	Pipe pipe(popen(command, "r"));
+	Pipe pipe(command);
 
 	if (!pipe) {
 		tell_status(journal, command, -1);
@@ -153,21 +168,21 @@ read_output(Journal &journal, const char *command)
 {
 	char chunk[512];
 	std::string output;
-	FILE *pipe = popen(command, "r");
+	Pipe pipe(command);
 
-	if (pipe == nullptr) {
+	if (!pipe) {
 		tell_status(journal, command, -1);
 		return std::nullopt;
 	}
 	bool complete = true;
 	try {
 		for (std::size_t n;
-		     (n = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0;)
+		     (n = std::fread(chunk, 1, sizeof(chunk), pipe.get())) > 0;)
 			output.append(chunk, n);
 	} catch (const std::bad_alloc &) {
 		complete = false;
 	}
-	int status = pclose(pipe);
+	int status = pipe.close();
 	if (!exited_zero(status)) {
 		tell_status(journal, command, status);
 		return std::nullopt;

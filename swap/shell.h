@@ -6,12 +6,13 @@
 #ifndef MORVEND_SWAP_SHELL_H
 #define MORVEND_SWAP_SHELL_H
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "swap/journal.h"
+#include "core/journal.h"
 
 /* The longest command line the daemon runs; a longer one is refused. */
 inline constexpr std::size_t command_line_max = 1023;

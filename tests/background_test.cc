@@ -50,7 +50,7 @@ session_and_tty(pid_t pid)
 	std::string state;
 	long ppid, pgrp, session, tty;
 	rest >> state >> ppid >> pgrp >> session >> tty;
-	return {session, tty};
+	return { session, tty };
 }
 
 bool
@@ -69,8 +69,8 @@ daemons_using(const std::string &config)
 
 	for (dirent *e; proc && (e = readdir(proc)) != nullptr;) {
 		pid_t pid = std::atoi(e->d_name);
-		std::string cmdline = read_file("/proc/" +
-		    std::string(e->d_name) + "/cmdline");
+		std::string cmdline = read_file(
+		    "/proc/" + std::string(e->d_name) + "/cmdline");
 		if (pid > 0 && cmdline.find(config) != std::string::npos &&
 		    alive(pid))
 			pids.push_back(pid);
@@ -86,18 +86,25 @@ struct Background : ::testing::Test {
 	std::string pid_file = run_dir + "/morvend.pid";
 	std::string config = host.small_config();
 
-	void SetUp() override {
+	void SetUp() override
+	{
 		mkdir(run_dir.c_str(), 0755);
 		if (!can_isolate(run_dir))
-			GTEST_SKIP() << "no mount namespace to keep /var/run apart";
+			GTEST_SKIP()
+			    << "no mount namespace to keep /var/run apart";
 	}
-	~Background() override {
+	~Background() override
+	{
 		for (pid_t pid : daemons_using(config))
 			kill(pid, SIGKILL);
 	}
-	std::function<void()> isolated() const {
+	std::function<void()> isolated() const
+	{
 		std::string dir = run_dir;
-		return [dir] { if (!isolate_var_run(dir)) _exit(99); };
+		return [dir] {
+			if (!isolate_var_run(dir))
+				_exit(99);
+		};
 	}
 	bool owns_swap() const { return host.largest_active() > 0; }
 };
@@ -112,7 +119,7 @@ TEST_F(Background, DetachesFromTheTerminalAndRunsOn)
 	auto start = [&](const std::vector<std::string> &args) {
 		return std::make_unique<Daemon>(host, args, [&] {
 			isolated()();
-			setsid();	/* and take the pty as terminal */
+			setsid(); /* and take the pty as terminal */
 			close(open(terminal.c_str(), O_RDWR));
 			/*
 			 * A login shell would lead this session; here morvend
@@ -123,7 +130,7 @@ TEST_F(Background, DetachesFromTheTerminalAndRunsOn)
 	};
 
 	/* In the foreground the terminal is there to lose. */
-	auto foreground = start({"-c", config});
+	auto foreground = start({ "-c", config });
 	ASSERT_TRUE(eventually([&] { return host.probes() > 0; }));
 	EXPECT_NE(session_and_tty(foreground->pid).second, 0);
 	foreground->signal(SIGTERM);
@@ -131,7 +138,7 @@ TEST_F(Background, DetachesFromTheTerminalAndRunsOn)
 	ASSERT_TRUE(eventually([&] { return !owns_swap(); }));
 
 	/* The launcher is gone only once the PID file is there. */
-	auto launcher = start({"-d", "-p", "-c", config});
+	auto launcher = start({ "-d", "-p", "-c", config });
 	pid_t first = launcher->pid;
 	EXPECT_EQ(launcher->wait_exit(2), 0);
 	ASSERT_NE(read_file(pid_file), "");
@@ -158,16 +165,18 @@ TEST_F(Background, PidFileOnlyWithDashP)
 	/* An existing, longer file is cut to the new id, with no newline. */
 	write_file(pid_file, "1234567890\n");
 	{
-		Daemon daemon(host, {"-p", "-c", config}, isolated());
+		Daemon daemon(host, { "-p", "-c", config }, isolated());
 		ASSERT_TRUE(eventually([&] { return host.probes() > 0; }));
 		EXPECT_EQ(read_file(pid_file), std::to_string(daemon.pid));
 		daemon.signal(SIGTERM);
 		EXPECT_EQ(daemon.wait_exit(), 0);
 	}
 
+	/* clang-format off */
 	const std::vector<std::string> no_pid_file[] = {
 		{"-d", "-c", config}, {"-p", "-h"}, {"-v", "-p"},
 	};
+	/* clang-format on */
 	for (auto &args : no_pid_file) {
 		unlink(pid_file.c_str());
 		int probes = host.probes();
@@ -179,9 +188,8 @@ TEST_F(Background, PidFileOnlyWithDashP)
 			})) << "no daemon runs";
 			for (pid_t pid : daemons_using(config))
 				kill(pid, SIGTERM);
-			ASSERT_TRUE(eventually([&] {
-				return daemons_using(config).empty();
-			}));
+			ASSERT_TRUE(eventually(
+			    [&] { return daemons_using(config).empty(); }));
 		}
 		EXPECT_FALSE(exists(pid_file)) << args[0] << " " << args[1];
 	}
@@ -195,14 +203,14 @@ TEST_F(Background, APidFileThatCannotBeWrittenFailsADetachedStart)
 {
 	ASSERT_EQ(mkdir(pid_file.c_str(), 0755), 0);
 
-	Daemon launcher(host, {"-d", "-p", "-c", config}, isolated());
+	Daemon launcher(host, { "-d", "-p", "-c", config }, isolated());
 	EXPECT_EQ(launcher.wait_exit(5), 1);
 	EXPECT_EQ(launcher.output(),
 	    "morvend: cannot write /var/run/morvend.pid: Is a directory\n");
 	EXPECT_TRUE(daemons_using(config).empty());
 	EXPECT_EQ(host.probes(), 0);
 
-	Daemon foreground(host, {"-p", "-c", config}, isolated());
+	Daemon foreground(host, { "-p", "-c", config }, isolated());
 	ASSERT_TRUE(eventually([&] { return host.probes() > 0; }));
 	foreground.signal(SIGTERM);
 	EXPECT_EQ(foreground.wait_exit(), 0);
@@ -218,15 +226,15 @@ TEST_F(Background, AFailedForkIsReportedAsFailure)
 	if (getenv("MORVEND_TEST_REAL_MACHINE") == nullptr ||
 	    std::string(getenv("MORVEND_TEST_REAL_MACHINE")) != "1")
 		GTEST_SKIP() << "makes a cgroup on this machine; "
-		    "MORVEND_TEST_REAL_MACHINE=1 asks for it";
-	for (const char *processes : {"1", "2"}) {
+		                "MORVEND_TEST_REAL_MACHINE=1 asks for it";
+	for (const char *processes : { "1", "2" }) {
 		const std::string group = "/sys/fs/cgroup/pids/morvend-test." +
 		    std::to_string(getpid());
 		if (mkdir(group.c_str(), 0755) != 0)
 			GTEST_SKIP() << "no pids cgroup to refuse the fork";
 		std::ofstream(group + "/pids.max") << processes;
 
-		Daemon daemon(host, {"-d", "-c", config}, [&] {
+		Daemon daemon(host, { "-d", "-c", config }, [&] {
 			std::ofstream(group + "/cgroup.procs") << getpid();
 		});
 		int status = daemon.wait_exit(5);
@@ -240,7 +248,8 @@ TEST_F(Background, AFailedForkIsReportedAsFailure)
 				lines.push_back(line);
 		EXPECT_EQ(status, 1) << processes << " process(es)";
 		ASSERT_EQ(lines.size(), 1u) << daemon.output();
-		EXPECT_EQ(lines[0], "morvend: cannot detach: fork: "
+		EXPECT_EQ(lines[0],
+		    "morvend: cannot detach: fork: "
 		    "Resource temporarily unavailable");
 		EXPECT_EQ(host.probes(), 0);
 	}

@@ -11,7 +11,7 @@
 
 #include <climits>
 
-#include "swap/swap_device.h"
+#include "swap/backing_file.h"
 #include "tests/testbed.h"
 
 namespace {
@@ -24,7 +24,8 @@ struct BackingFile : ::testing::Test {
 
 	~BackingFile() override { umask(saved_umask); }
 
-	struct stat file_stat() const {
+	struct stat file_stat() const
+	{
 		struct stat sb = {};
 		stat(host.swap_file.c_str(), &sb);
 		return sb;
@@ -40,9 +41,10 @@ all_zero(const std::string &path)
 
 TEST_F(BackingFile, IsZerosWrittenOutWithMode0600WhateverTheUmask)
 {
-	for (mode_t mask : {022u, 0u, 0277u}) {
+	for (mode_t mask : { 022u, 0u, 0277u }) {
 		umask(mask);
-		ASSERT_TRUE(fill_swap_file(host.swap_file, 3)) << "umask " << mask;
+		ASSERT_TRUE(fill_swap_file(host.swap_file, 3))
+		    << "umask " << mask;
 		struct stat sb = file_stat();
 		EXPECT_EQ(sb.st_size, 3 * mib);
 		EXPECT_GE(sb.st_blocks * 512, 3 * mib) << "the file has holes";
@@ -72,7 +74,7 @@ TEST_F(BackingFile, IsAFreshFileThatOldDescriptorsCannotRead)
 
 TEST_F(BackingFile, NothingIsWrittenForNoSizeOrNoRoom)
 {
-	for (std::int32_t size : {0, -4, INT32_MAX}) {
+	for (std::int32_t size : { 0, -4, INT32_MAX }) {
 		EXPECT_FALSE(fill_swap_file(host.swap_file, size)) << size;
 		EXPECT_FALSE(exists(host.swap_file)) << size;
 	}
@@ -82,6 +84,7 @@ TEST_F(BackingFile, NothingIsWrittenForNoSizeOrNoRoom)
 TEST(FreeSpace, Table)
 {
 	const std::uint64_t wrapped = static_cast<std::uint64_t>(-1234);
+	/* clang-format off */
 	const struct {
 		const char *what;
 		std::uint64_t free_blocks, total_blocks, block_size;
@@ -96,9 +99,12 @@ TEST(FreeSpace, Table)
 		  4096, 1, false },
 		{ "no block size", 100, 100, 0, 1, false },
 	};
+	/* clang-format on */
 	for (auto &row : rows)
 		EXPECT_EQ(fits_in_free_space(row.free_blocks, row.total_blocks,
-		    row.block_size, row.bytes), row.fits) << row.what;
+		              row.block_size, row.bytes),
+		    row.fits)
+		    << row.what;
 }
 
 /* A file system that fills up half way: the partial file goes. */
@@ -131,7 +137,7 @@ TEST_F(BackingFile, DirectoryIsCreatedOneLevelDeep)
 	EXPECT_FALSE(prepare_swap_directory(host.path("a/b/swap0")));
 	EXPECT_FALSE(exists(host.path("a")));
 
-	for (const char *path : {"/swap0", "swap0", ""})
+	for (const char *path : { "/swap0", "swap0", "" })
 		EXPECT_FALSE(prepare_swap_directory(path)) << path;
 }
 

@@ -12,8 +12,9 @@ namespace {
 struct Expect {
 	std::optional<std::string> swap_file = {};
 	std::optional<std::int32_t> grow_buffer = {}, reduce_buffer = {},
-	    delta_size = {}, wait_time = {}, max_size = {}, use_syslog = {},
-	    quick_wait = {}, max_devices = {};
+	                            delta_size = {}, wait_time = {},
+	                            max_size = {}, use_syslog = {},
+	                            quick_wait = {}, max_devices = {};
 };
 
 struct Row {
@@ -22,14 +23,16 @@ struct Row {
 	Expect expect;
 };
 
+/* The file read; load_config says whether the row leaves a swap file. */
 Settings
-load(const SimHost &host, const std::string &text)
+load(const SimHost &host, const Row &row)
 {
 	Settings settings;
 	settings.config_file = host.path("morvend.conf");
-	write_file(settings.config_file, text);
-	bool has_swap_file = load_config(settings);
-	EXPECT_EQ(has_swap_file, !settings.swap_file.empty());
+	write_file(settings.config_file, row.text);
+	const bool swap_file_expected =
+	    !row.expect.swap_file.value_or(default_swap_file).empty();
+	EXPECT_EQ(load_config(settings), swap_file_expected) << row.what;
 	return settings;
 }
 
@@ -39,19 +42,26 @@ check(const Row &row, const Settings &s)
 	const Settings d;
 	const Expect &e = row.expect;
 	EXPECT_EQ(s.swap_file, e.swap_file.value_or(d.swap_file)) << row.what;
-	EXPECT_EQ(s.grow_buffer, e.grow_buffer.value_or(d.grow_buffer)) << row.what;
-	EXPECT_EQ(s.reduce_buffer, e.reduce_buffer.value_or(d.reduce_buffer)) << row.what;
-	EXPECT_EQ(s.delta_size, e.delta_size.value_or(d.delta_size)) << row.what;
+	EXPECT_EQ(s.grow_buffer, e.grow_buffer.value_or(d.grow_buffer))
+	    << row.what;
+	EXPECT_EQ(s.reduce_buffer, e.reduce_buffer.value_or(d.reduce_buffer))
+	    << row.what;
+	EXPECT_EQ(s.delta_size, e.delta_size.value_or(d.delta_size))
+	    << row.what;
 	EXPECT_EQ(s.wait_time, e.wait_time.value_or(d.wait_time)) << row.what;
 	EXPECT_EQ(s.max_size, e.max_size.value_or(d.max_size)) << row.what;
-	EXPECT_EQ(s.use_syslog, e.use_syslog.value_or(d.use_syslog)) << row.what;
-	EXPECT_EQ(s.quick_wait, e.quick_wait.value_or(d.quick_wait)) << row.what;
-	EXPECT_EQ(s.max_devices, e.max_devices.value_or(d.max_devices)) << row.what;
+	EXPECT_EQ(s.use_syslog, e.use_syslog.value_or(d.use_syslog))
+	    << row.what;
+	EXPECT_EQ(s.quick_wait, e.quick_wait.value_or(d.quick_wait))
+	    << row.what;
+	EXPECT_EQ(s.max_devices, e.max_devices.value_or(d.max_devices))
+	    << row.what;
 }
 
 TEST(Config, Separator)
 {
 	SimHost host;
+	/* clang-format off */
 	const Row rows[] = {
 		{ "equals sign", "MAX_SIZE=768\n", {.max_size = 768} },
 		{ "blank", "MAX_SIZE 768\n", {.max_size = 768} },
@@ -63,13 +73,15 @@ TEST(Config, Separator)
 		{ "a letter as separator", "SWAP_FILEx/s/w\n", {.swap_file = "/s/w"} },
 		{ "tab", "WAIT_TIME\t9\n", {.wait_time = 9} },
 	};
+	/* clang-format on */
 	for (const Row &row : rows)
-		check(row, load(host, row.text));
+		check(row, load(host, row));
 }
 
 TEST(Config, KeysAndValues)
 {
 	SimHost host;
+	/* clang-format off */
 	const Row rows[] = {
 		{ "every key", "SWAP_FILE /a b\nGROW_BUFFER 1\nREDUCE_BUFFER 2\n"
 		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\nSYSLOG 1\n"
@@ -105,8 +117,9 @@ TEST(Config, KeysAndValues)
 		  {.wait_time = 2, .max_size = 1} },
 		{ "empty file", "", {} },
 	};
+	/* clang-format on */
 	for (const Row &row : rows)
-		check(row, load(host, row.text));
+		check(row, load(host, row));
 }
 
 /* Lines are read in pieces of 255 bytes; the rest is a line of its own. */
@@ -114,6 +127,7 @@ TEST(Config, LongLines)
 {
 	SimHost host;
 	const std::string p245(245, 'p');
+	/* clang-format off */
 	const Row rows[] = {
 		{ "255 characters keep the whole path",
 		  "SWAP_FILE " + p245 + "\n", {.swap_file = p245} },
@@ -125,26 +139,62 @@ TEST(Config, LongLines)
 		  std::string(255, '#') + "WAIT_TIME 6\n" + std::string(3000, 'x') +
 		  "\nDELTA_SIZE 1\n", {.delta_size = 1, .wait_time = 6} },
 	};
+	/* clang-format on */
 	for (const Row &row : rows)
-		check(row, load(host, row.text));
+		check(row, load(host, row));
 }
 
-/* The shipped sample spells out every default, and the reader agrees. */
+/*
+ * The shipped sample spells out the defaults of the keys it sets and leaves
+ * the others commented out; every field starts poisoned, so a key the
+ * reader skipped shows.
+ */
 TEST(Config, SampleSetsEveryKeyToItsDefault)
 {
+	/* clang-format off */
+	const struct {
+		const char *key;
+		std::int32_t Settings::*field;
+		bool set;
+	} keys[] = {
+		{ "GROW_BUFFER", &Settings::grow_buffer, true },
+		{ "REDUCE_BUFFER", &Settings::reduce_buffer, true },
+		{ "DELTA_SIZE", &Settings::delta_size, true },
+		{ "WAIT_TIME", &Settings::wait_time, true },
+		{ "MAX_SIZE", &Settings::max_size, true },
+		{ "QUICK_WAIT", &Settings::quick_wait, false },
+		{ "MAX_DEVICES", &Settings::max_devices, false },
+		{ "SYSLOG", &Settings::use_syslog, false },
+	};
+	/* clang-format on */
+	const Settings defaults;
+	const std::string sample = read_file(SAMPLE_CONFIG);
 	Settings settings;
 	settings.config_file = SAMPLE_CONFIG;
 	settings.swap_file.clear();
-	settings.grow_buffer = settings.reduce_buffer = settings.delta_size =
-	    settings.wait_time = settings.max_size = -99;
+	for (auto &key : keys)
+		settings.*key.field = -99;
 
 	ASSERT_TRUE(load_config(settings));
-	check({"sample", "", {}}, settings);
+	EXPECT_EQ(settings.swap_file, defaults.swap_file);
+	for (auto &key : keys) {
+		if (key.set) {
+			EXPECT_EQ(settings.*key.field, defaults.*key.field)
+			    << key.key;
+		} else {
+			EXPECT_EQ(settings.*key.field, -99) << key.key;
+			EXPECT_NE(sample.find(
+			              std::string("\n#") + key.key + " "),
+			    std::string::npos)
+			    << key.key << " is not there to uncomment";
+		}
+	}
 }
 
 TEST(Config, UnreadableFilesLeaveTheDefaults)
 {
 	SimHost host;
+	/* clang-format off */
 	const struct {
 		std::string path;
 		bool opened;
@@ -153,11 +203,12 @@ TEST(Config, UnreadableFilesLeaveTheDefaults)
 		{ "", false },
 		{ host.path("swap"), true },	/* a directory: nothing to read */
 	};
+	/* clang-format on */
 	for (auto &row : rows) {
 		Settings settings;
 		settings.config_file = row.path;
 		EXPECT_EQ(load_config(settings), row.opened) << row.path;
-		check({row.path.c_str(), "", {}}, settings);
+		check({ row.path.c_str(), "", {} }, settings);
 	}
 }
 

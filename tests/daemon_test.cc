@@ -19,24 +19,25 @@ struct Running : ::testing::Test {
 TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
 {
 	std::string config = host.small_config();
-	host.ctl({"set", "foreign_total", "100"});
-	host.ctl({"set", "used", "40"});	/* 60 free: below the floor */
-	Daemon daemon(host, {"-c", config});
+	host.ctl({ "set", "foreign_total", "100" });
+	host.ctl({ "set", "used", "40" }); /* 60 free: below the floor */
+	Daemon daemon(host, { "-c", config });
 
 	ASSERT_TRUE(eventually([&] { return host.largest_active() == 4; }));
 	ASSERT_TRUE(eventually([&] { return host.probes() >= 4; }));
 	EXPECT_EQ(host.commands().size(), 2u) << "64 free is not below 64";
 
-	host.ctl({"set", "used", "0"});		/* 104 free: not above 128 */
+	host.ctl({ "set", "used", "0" }); /* 104 free: not above 128 */
 	int probes = host.probes();
 	ASSERT_TRUE(eventually([&] { return host.probes() >= probes + 4; }));
 	EXPECT_EQ(host.commands().size(), 2u);
 
-	host.ctl({"set", "foreign_total", "200"});	/* 204 free */
+	host.ctl({ "set", "foreign_total", "200" }); /* 204 free */
 	ASSERT_TRUE(eventually([&] { return host.units().empty(); }));
 	EXPECT_FALSE(exists(host.swap_file));
-	EXPECT_EQ(host.looks(), 2) << "the devices are listed at start and "
-	    "before the shrink takes the old device out, and only then";
+	EXPECT_EQ(host.looks(), 2)
+	    << "the devices are listed at start and "
+	       "before the shrink takes the old device out, and only then";
 
 	daemon.signal(SIGTERM);
 	EXPECT_EQ(daemon.wait_exit(), 0);
@@ -50,6 +51,7 @@ TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
  */
 TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
 {
+	/* clang-format off */
 	const struct {
 		const char *what;
 		std::string config;
@@ -61,16 +63,20 @@ TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
 		{ "above twice the floor", "QUICK_WAIT 250\n", "200", false },
 		{ "at MAX_SIZE", "QUICK_WAIT 250\nMAX_SIZE 4\n", "100", false },
 	};
+	/* clang-format on */
 	for (auto &row : rows) {
 		SimHost host;
-		host.ctl({"set", "foreign_total", row.foreign_total});
-		host.ctl({"set", "used", "40"});
-		Daemon daemon(host, {"-c", host.small_config(row.config +
-		    "REDUCE_BUFFER 256\n")});
+		host.ctl({ "set", "foreign_total", row.foreign_total });
+		host.ctl({ "set", "used", "40" });
+		Daemon daemon(host,
+		    { "-c",
+		        host.small_config(
+		            row.config + "REDUCE_BUFFER 256\n") });
 		/* Settled: 64 MiB free once the first device serves. */
 		ASSERT_TRUE(eventually([&] {
 			return host.probes() > 0 &&
-			    (row.foreign_total != "100" || host.largest_active() == 4);
+			    (row.foreign_total != "100" ||
+			        host.largest_active() == 4);
 		})) << row.what;
 		int probes = host.probes();
 		usleep(2000 * 1000);
@@ -91,6 +97,7 @@ TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
  */
 TEST_F(Running, RefusesWhatItCannotRunWith)
 {
+	/* clang-format off */
 	const struct {
 		std::string line, said;
 	} rows[] = {
@@ -105,30 +112,32 @@ TEST_F(Running, RefusesWhatItCannotRunWith)
 		{ "DELTA_SIZE 0", "DELTA_SIZE is 0: a step must be at least 1 MiB" },
 		{ "DELTA_SIZE -1", "DELTA_SIZE is -1: a step must be at least 1 MiB" },
 	};
+	/* clang-format on */
 	for (auto &row : rows) {
 		std::string config = host.small_config(row.line + "\n");
-		Daemon daemon(host, {"-d", "-c", config});
+		Daemon daemon(host, { "-d", "-c", config });
 		EXPECT_EQ(daemon.wait_exit(), 1) << row.line;
 		std::string said = "morvend: " + row.said;
 		if (row.line.starts_with("SWAP_FILE"))
-			said += ", which mdconfig -l -v would not list as it is";
+			said +=
+			    ", which mdconfig -l -v would not list as it is";
 		EXPECT_EQ(daemon.output(), said + "\n");
 		EXPECT_EQ(read_file(host.state + "/log"), "");
 		EXPECT_FALSE(exists(host.path("new")));
 	}
 }
 
-class StopSignal : public Running,
-		   public ::testing::WithParamInterface<int> {};
+class StopSignal : public Running, public ::testing::WithParamInterface<int> {};
 
 TEST_P(StopSignal, DuringTheWaitReleasesEverythingAndExitsZero)
 {
-	Daemon daemon(host, {"-c", host.small_config("WAIT_TIME 60\n")});
+	Daemon daemon(host, { "-c", host.small_config("WAIT_TIME 60\n") });
 
 	ASSERT_TRUE(eventually([&] { return host.largest_active() > 0; }));
-	usleep(300 * 1000);	/* into the wait */
+	usleep(300 * 1000); /* into the wait */
 	int probes = host.probes();
-	std::string unit = host.commands().back().substr(sizeof("swapon /dev/md") - 1);
+	std::string unit = host.commands().back().substr(
+	    sizeof("swapon /dev/md") - 1);
 
 	daemon.signal(GetParam());
 	EXPECT_EQ(daemon.wait_exit(5), 0) << "the wait was not cut short";

@@ -33,6 +33,7 @@ one(std::int32_t mib)
 	return mib > 0 ? Devices{ { 5, mib } } : Devices{};
 }
 
+/* clang-format off */
 const Row rows[] = {
 	{ .what = "just below the floor",
 	  .free_swap = 255, .devices = one(0),
@@ -119,6 +120,7 @@ const Row rows[] = {
 	  .max_devices = 4, .areas = { { 5, 256, 3 }, { 6, 1024, 0 } },
 	  .expected = Resize{ shrink, 6, 0 } },
 };
+/* clang-format on */
 
 Settings
 settings_of(const Row &row)
@@ -138,15 +140,18 @@ TEST(ChooseResize, Table)
 	for (const Row &row : rows) {
 		Settings settings = settings_of(row);
 		EXPECT_EQ(needs_device_use(row.free_swap, settings),
-		    !row.areas.empty()) << row.what;
+		    !row.areas.empty())
+		    << row.what;
 		EXPECT_EQ(choose_resize(row.free_swap, settings, row.areas),
-		    row.expected) << row.what;
+		    row.expected)
+		    << row.what;
 	}
 }
 
 /* What a fresh look at the system keeps of our devices in service. */
 TEST(ChooseDevicesToKeep, Table)
 {
+	/* clang-format off */
 	const struct {
 		const char *what;
 		Devices record, in_service;
@@ -165,13 +170,15 @@ TEST(ChooseDevicesToKeep, Table)
 		{ "a negative MAX_SIZE keeps none", {}, { { 5, 64 } }, -1, 4,
 		    {} },
 	};
+	/* clang-format on */
 	for (auto &row : keeps) {
 		Settings settings;
 		settings.devices = row.record;
 		settings.max_size = row.max_size;
 		settings.max_devices = row.max_devices;
 		std::vector<int> kept;
-		for (auto &device : choose_devices_to_keep(settings, row.in_service))
+		for (auto &device :
+		    choose_devices_to_keep(settings, row.in_service))
 			kept.push_back(device.unit);
 		EXPECT_EQ(kept, row.expected) << row.what;
 	}
@@ -180,6 +187,7 @@ TEST(ChooseDevicesToKeep, Table)
 /* QUICK_WAIT while swap runs short and a grow is still allowed. */
 TEST(PauseAfter, Table)
 {
+	/* clang-format off */
 	const struct {
 		const char *what;
 		std::optional<std::int64_t> free_swap;
@@ -194,6 +202,7 @@ TEST(PauseAfter, Table)
 		{ "never longer than WAIT_TIME", 0, 9000, 2, 0, 2000 },
 		{ "WAIT_TIME of 0 or less waits a second", 2000, 250, 0, 0, 1000 },
 	};
+	/* clang-format on */
 	for (auto &row : pauses) {
 		Settings settings;
 		settings.devices = one(256);

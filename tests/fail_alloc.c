@@ -33,8 +33,10 @@ malloc(size_t size)
 void *
 calloc(size_t count, size_t size)
 {
-	return count != 0 && refused(size > large / count ? large : count * size) ?
-	    NULL : __libc_calloc(count, size);
+	return count != 0 &&
+	        refused(size > large / count ? large : count * size) ?
+	    NULL :
+	    __libc_calloc(count, size);
 }
 
 void *

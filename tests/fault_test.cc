@@ -21,181 +21,31 @@
 #include <filesystem>
 #include <set>
 
+#include "tests/fault_bed.h"
 #include "tests/testbed.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-struct Bed {
-	SimHost host;
-	LogSocket log{host};
-	std::string swap_file = host.swap_file;
-	std::string config;
-	std::function<void()> in_child;
-	std::vector<std::string> env;
-	std::unique_ptr<Daemon> daemon;
-	int probes_at_inject = 0;
-	std::size_t commands_at_inject = 0;
-	Lines taken;
-	std::string first_to_go;
-
-	void start() {
-		auto child = [this] {
-			if (!log.enter_namespace())
-				_exit(99);
-			if (in_child)
-				in_child();
-		};
-		daemon = std::make_unique<Daemon>(host, Lines{"-c", config},
-		    child, env);
-	}
-	/* The log with the swap file's path as SWAP and each number as #. */
-	Lines told() {
-		Lines lines;
-		for (std::string message : log.messages()) {
-			for (std::size_t at; (at = message.find(swap_file)) !=
-			    std::string::npos;)
-				message.replace(at, swap_file.size(), "SWAP");
-			const std::string dir = host.path("swap");
-			for (std::size_t at; (at = message.find(dir)) !=
-			    std::string::npos;)
-				message.replace(at, dir.size(), "SWAPDIR");
-			std::size_t priority = message.find('>') + 1;
-			std::string line = message.substr(0, priority);
-			for (char c : message.substr(priority))
-				if (!std::isdigit(static_cast<unsigned char>(c)))
-					line += c;
-				else if (line.back() != '#')
-					line += '#';
-			lines.push_back(line);
-		}
-		return lines;
-	}
-	/* The daemon is gone; another one starts on the same swap file. */
-	void restart() {
-		probes_at_inject = host.probes();
-		commands_at_inject = host.commands().size();
-		start();
-	}
-	std::vector<SimHost::Unit> ours() const {
-		std::vector<SimHost::Unit> mine;
-		for (auto &u : host.unit_list())
-			if (u.file.starts_with(host.path("")))
-				mine.push_back(u);
-		return mine;
-	}
-	/* Whether a command since the fault named the unit. */
-	bool ran_on(const std::string &unit) const {
-		Lines commands = host.commands();
-		return std::any_of(commands.begin() +
-		    static_cast<long>(commands_at_inject), commands.end(),
-		    [&](const std::string &line) {
-			return line.ends_with("/dev/md" + unit) ||
-			    line.ends_with(" -u " + unit);
-		});
-	}
-	/* The device node of our one device. */
-	std::string our_device() const {
-		auto mine = ours();
-		return mine.size() == 1 ? "/dev/" + mine[0].name : "(none)";
-	}
-	void by_hand(Lines words) const {
-		words.insert(words.begin(), "run");
-		host.ctl(words);
-	}
-	long largest_active() const { return host.largest_active(); }
-	/* A fault that lasts until it is cleared. */
-	void inject_fault(const char *kind) const {
-		host.ctl({"fail", kind, std::to_string(lasting)});
-	}
-	bool fault_met(const char *kind, int times) const {
-		std::string left = read_file(host.state + "/fail/" + kind);
-		return !left.empty() && std::stoi(left) <= lasting - times;
-	}
-	void clear_fault(const char *kind) const {
-		host.ctl({"fail", kind, "0"});
-	}
-	static constexpr int lasting = 1000;
-	/* The tool was told to do its work and die, and it has. */
-	void die_after(const char *kind) const {
-		host.ctl({"die-after", kind, "1"});
-	}
-	bool died(const char *kind) const {
-		return read_file(host.state + "/die/" + kind) == "0\n";
-	}
-	/* Takes two of our four devices away by hand. */
-	void free_two_by_hand() const {
-		auto mine = ours();
-		for (std::size_t i = 0; i < 2 && i < mine.size(); i++) {
-			by_hand({"swapoff", "/dev/" + mine[i].name});
-			by_hand({"mdconfig", "-d", "-u", mine[i].name});
-		}
-	}
-	/* Cycles since the fault in which the daemon ran no command. */
-	bool quiet_cycles(int cycles) const {
-		return host.probes() >= probes_at_inject + 2 * cycles &&
-		    host.commands().size() == commands_at_inject;
-	}
-	/* Free swap drops to 54 MiB, under the floor of 64. */
-	void press() const { host.ctl({"set", "used", "50"}); }
-	/* Free swap rises to 264 MiB, over the ceiling of 128. */
-	void relieve() const { host.ctl({"set", "foreign_total", "300"}); }
-	bool none_of_ours() const { return ours().empty(); }
-	/* How many of our devices serve as swap. */
-	std::size_t serving() const {
-		std::size_t n = 0;
-		for (auto &u : ours())
-			n += u.active;
-		return n;
-	}
-	/* The commands since the fault that start so. */
-	Lines since_inject(const std::string &prefix) const {
-		Lines found, commands = host.commands();
-		for (std::size_t i = commands_at_inject; i < commands.size(); i++)
-			if (commands[i].starts_with(prefix))
-				found.push_back(commands[i]);
-		return found;
-	}
-	/*
-	 * A stop whose swapoff stays refused exits 0 and leaves the device in
-	 * service; the next daemon takes it back without a new one.
-	 */
-	void stop_refused_then_restart(const std::function<void()> &refuse,
-	    const std::function<void()> &allow) {
-		refuse();
-		daemon->signal(SIGTERM);
-		EXPECT_EQ(daemon->wait_exit(20), 0);
-		EXPECT_EQ(largest_active(), 4) << "the busy device was torn out";
-		EXPECT_FALSE(exists(swap_file));
-		allow();
-		restart();
-	}
-	/* The new daemon looked at the system and left our device be. */
-	bool took_back() const {
-		return host.looks() >= 2 && quiet_cycles(2) &&
-		    largest_active() == 4;
-	}
-};
-
 struct Fault {
 	std::string name;
-	std::string config = "";		/* more configuration lines */
-	bool device_first = true;		/* inject once a device serves */
-	std::function<void(Bed &)> before = {};	/* before the start */
+	bool every_format = false; /* also under 15's and old listings */
+	std::string config = ""; /* more configuration lines */
+	bool device_first = true; /* inject once a device serves */
+	std::function<void(Bed &)> before = {}; /* before the start */
 	std::function<void(Bed &)> inject = {};
-	std::function<bool(Bed &)> hit = {};	/* the fault has been met */
+	std::function<bool(Bed &)> hit = {}; /* the fault has been met */
 	std::function<void(Bed &)> clear = {};
 	std::function<bool(Bed &)> recovered = {};
-	bool inject_stops = false;		/* inject itself stops it */
-	unsigned long needs_mib = 0;		/* room the row writes, MiB */
-	Lines logged = {};			/* with SYSLOG 1, these in turn */
-	Lines said = {};			/* morvend's own output */
-	std::string format = "";		/* of mdconfig -l -v, if not 14 */
+	bool inject_stops = false; /* inject itself stops it */
+	unsigned long needs_mib = 0; /* room the row writes, MiB */
+	Lines logged = {}; /* with SYSLOG 1, these in turn */
+	Lines said = {}; /* morvend's own output */
+	std::string format = ""; /* of mdconfig -l -v, if not 14 */
 };
 
 /* Syslog lines as Bed::told() gives them: <30> is info, <28> a warning. */
-const std::string started = "<30>morvend #.# started: swap file SWAP, "
+const std::string started =
+    "<30>morvend #.# started: swap file SWAP, "
     "grows below # MiB free, shrinks above # MiB free, steps of # MiB, "
     "at most # MiB (#: no bound), every # s";
 const std::string stopped = "<30>stopped";
@@ -231,14 +81,17 @@ check_invariants(Bed &bed, bool had_device)
 		EXPECT_GT(bed.largest_active(), 0) << "swap was given up";
 	}
 	/* A file being written has no device yet; one left over never will. */
-	EXPECT_TRUE(eventually([&] {
-		if (!exists(bed.swap_file))
-			return true;
-		for (auto &u : bed.ours())
-			if (u.file == bed.swap_file)
-				return true;
-		return false;
-	}, 3)) << "a swap file without a device";
+	EXPECT_TRUE(eventually(
+	    [&] {
+		    if (!exists(bed.swap_file))
+			    return true;
+		    for (auto &u : bed.ours())
+			    if (u.file == bed.swap_file)
+				    return true;
+		    return false;
+	    },
+	    3))
+	    << "a swap file without a device";
 	std::error_code ec;
 	auto dir = std::filesystem::path(bed.swap_file).parent_path();
 	for (auto &entry : std::filesystem::directory_iterator(dir, ec))
@@ -265,10 +118,12 @@ large_allocations_fail(const Bed &bed)
 {
 #if defined(__SANITIZE_ADDRESS__)
 	(void)bed;
-	return {"ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1"};
+	return {
+		"ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=1"
+	};
 #else
-	return {"LD_PRELOAD=" FAIL_ALLOC_SHIM,
-	    "FAIL_ALLOC_MARK=" + bed.host.path("shim-loaded")};
+	return { "LD_PRELOAD=" FAIL_ALLOC_SHIM,
+		"FAIL_ALLOC_MARK=" + bed.host.path("shim-loaded") };
 #endif
 }
 
@@ -276,14 +131,15 @@ bool
 allocations_limited(const Bed &bed)
 {
 #if defined(__SANITIZE_ADDRESS__)
-	std::string environ = read_file("/proc/" +
-	    std::to_string(bed.daemon->pid) + "/environ");
+	std::string environ = read_file(
+	    "/proc/" + std::to_string(bed.daemon->pid) + "/environ");
 	return environ.find("max_allocation_size_mb=1") != std::string::npos;
 #else
 	return exists(bed.host.path("shim-loaded"));
 #endif
 }
 
+/* clang-format off */
 const Fault faults[] = {
 	{ .name = "attach fails ten times a cycle, three cycles",
 	  .config = "SYSLOG 1\n",
@@ -317,6 +173,7 @@ const Fault faults[] = {
 	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
 	{ .name = "swapoff refuses on a shrink",
+	  .every_format = true,
 	  .config = "SYSLOG 1\n",
 	  .inject = [](Bed &b) { b.inject_fault("swapoff"); b.relieve(); },
 	  .hit = [](Bed &b) { return b.fault_met("swapoff", 2); },
@@ -325,6 +182,7 @@ const Fault faults[] = {
 	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #",
 		shrank_to_none, recovered, stopped } },
 	{ .name = "swapoff refuses at stop, then a restart",
+	  .every_format = true,
 	  .config = "SYSLOG 1\n",
 	  .inject = [](Bed &b) {
 		b.stop_refused_then_restart([&] { b.inject_fault("swapoff"); },
@@ -351,6 +209,7 @@ const Fault faults[] = {
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "SIGKILL, then a restart",
+	  .every_format = true,
 	  .inject = [](Bed &b) {
 		b.daemon->signal(SIGKILL);
 		b.daemon->wait_exit();
@@ -639,6 +498,7 @@ const Fault faults[] = {
 	  },
 	  .inject_stops = true },
 };
+/* clang-format on */
 
 /* The rows that read the listings to recover, under every release's. */
 std::vector<Fault>
@@ -647,11 +507,9 @@ under_every_format()
 	std::vector<Fault> rows(std::begin(faults), std::end(faults));
 
 	for (const Fault &fault : faults) {
-		if (fault.name != "SIGKILL, then a restart" &&
-		    fault.name != "swapoff refuses on a shrink" &&
-		    fault.name != "swapoff refuses at stop, then a restart")
+		if (!fault.every_format)
 			continue;
-		for (const char *format : {"15", "old"}) {
+		for (const char *format : { "15", "old" }) {
 			Fault row = fault;
 			row.name += std::string(", format ") + format;
 			row.format = format;
@@ -661,80 +519,116 @@ under_every_format()
 	return rows;
 }
 
+/*
+ * The phases of a row: start (with a device when the row wants one),
+ * inject, wait until the fault is met, expect recovery once it clears,
+ * stop and expect everything released.
+ */
+void
+start(Bed &bed, const Fault &fault)
+{
+	bed.host.ctl({ "set", "foreign_total", "100" });
+	bed.host.ctl({ "set", "used", "40" });
+	if (!fault.format.empty())
+		bed.host.ctl({ "mdconfig-format", fault.format });
+	if (fault.before)
+		fault.before(bed);
+	bed.config = bed.host.small_config(
+	    fault.config + "SWAP_FILE " + bed.swap_file + "\n");
+	bed.start();
+	if (fault.device_first) {
+		ASSERT_TRUE(
+		    eventually([&] { return bed.largest_active() > 0; }));
+	}
+}
+
+void
+inject(Bed &bed, const Fault &fault)
+{
+	bed.probes_at_inject = bed.host.probes();
+	bed.commands_at_inject = bed.host.commands().size();
+	if (fault.inject)
+		fault.inject(bed);
+}
+
+void
+expect_hit(Bed &bed, const Fault &fault)
+{
+	ASSERT_TRUE(eventually([&] { return fault.hit(bed); }, 20));
+	check_invariants(bed, fault.device_first);
+}
+
+void
+expect_recovery(Bed &bed, const Fault &fault)
+{
+	if (fault.clear)
+		fault.clear(bed);
+	ASSERT_TRUE(eventually([&] { return fault.recovered(bed); }, 20))
+	    << "no recovery";
+	check_invariants(bed, false);
+}
+
+/* What the daemon said on its own account, the tools' words left out. */
+Lines
+said_by_morvend(const Bed &bed)
+{
+	Lines said;
+	std::istringstream output(bed.daemon->output());
+	const std::string dir = bed.host.path("swap");
+
+	for (std::string line; std::getline(output, line);) {
+		/* The tools' own words, and sh's for a tool killed. */
+		if (line.starts_with("mdconfig: ") ||
+		    line.starts_with("swapon: ") ||
+		    line.starts_with("swapoff: ") || line == "Killed")
+			continue;
+		if (auto at = line.find(dir); at != std::string::npos)
+			line.replace(at, dir.size(), "SWAPDIR");
+		said.push_back(line);
+	}
+	return said;
+}
+
+void
+expect_release(Bed &bed, const Fault &fault)
+{
+	EXPECT_EQ(bed.daemon->wait_exit(20), 0);
+	EXPECT_EQ(bed.ours().size(), 0u) << "a device was left behind";
+	EXPECT_FALSE(exists(bed.swap_file));
+	EXPECT_EQ(bed.host.units().size(), bed.taken.size());
+	if (fault.config.find("SYSLOG 1") == std::string::npos) {
+		EXPECT_EQ(bed.told(), Lines{}) << "told without SYSLOG 1";
+	} else {
+		Lines expected;
+		for (auto &line : bed.told())
+			if (std::count(fault.logged.begin(), fault.logged.end(),
+			        line) != 0)
+				expected.push_back(line);
+		EXPECT_EQ(expected, fault.logged);
+	}
+	EXPECT_EQ(said_by_morvend(bed), fault.said) << "what morvend said";
+}
+
 class Faults : public ::testing::TestWithParam<Fault> {};
 
 TEST_P(Faults, KeepSwapAndRecover)
 {
 	const Fault &fault = GetParam();
-	{
-		Bed bed;
-		struct statvfs fs;
-		if (statvfs(bed.host.path("").c_str(), &fs) == 0 &&
-		    fs.f_bavail * fs.f_frsize / (1 << 20) < 2 * fault.needs_mib)
-			GTEST_SKIP() << "no room for a fill of " << fault.needs_mib << " MiB";
-		bed.host.ctl({"set", "foreign_total", "100"});
-		bed.host.ctl({"set", "used", "40"});
-		if (!fault.format.empty())
-			bed.host.ctl({"mdconfig-format", fault.format});
-		if (fault.before)
-			fault.before(bed);
-		bed.config = bed.host.small_config(fault.config +
-		    "SWAP_FILE " + bed.swap_file + "\n");
-		bed.start();
+	Bed bed;
+	struct statvfs fs;
 
-		bool had_device = fault.device_first;
-		if (had_device) {
-			ASSERT_TRUE(eventually([&] {
-				return bed.largest_active() > 0;
-			}));
-		}
-		bed.probes_at_inject = bed.host.probes();
-		bed.commands_at_inject = bed.host.commands().size();
-		if (fault.inject)
-			fault.inject(bed);
-
-		if (!fault.inject_stops) {
-			ASSERT_TRUE(eventually([&] { return fault.hit(bed); }, 20));
-			check_invariants(bed, had_device);
-			if (fault.clear)
-				fault.clear(bed);
-			ASSERT_TRUE(eventually([&] {
-				return fault.recovered(bed);
-			}, 20)) << "no recovery";
-			check_invariants(bed, false);
-			bed.daemon->signal(SIGTERM);
-		}
-
-		EXPECT_EQ(bed.daemon->wait_exit(20), 0);
-		EXPECT_EQ(bed.ours().size(), 0u) << "a device was left behind";
-		EXPECT_FALSE(exists(bed.swap_file));
-		EXPECT_EQ(bed.host.units().size(), bed.taken.size());
-		if (fault.config.find("SYSLOG 1") == std::string::npos) {
-			EXPECT_EQ(bed.told(), Lines{}) << "told without SYSLOG 1";
-		} else {
-			Lines expected;
-			for (auto &line : bed.told())
-				if (std::count(fault.logged.begin(),
-				    fault.logged.end(), line) != 0)
-					expected.push_back(line);
-			EXPECT_EQ(expected, fault.logged);
-		}
-		Lines said;
-		std::istringstream output(bed.daemon->output());
-		for (std::string line; std::getline(output, line);) {
-			/* The tools' own words, and sh's for a tool killed. */
-			if (!line.starts_with("mdconfig: ") &&
-			    !line.starts_with("swapon: ") &&
-			    !line.starts_with("swapoff: ") && line != "Killed")
-				said.push_back(line);
-		}
-		for (auto &line : said) {
-			std::string dir = bed.host.path("swap");
-			if (auto at = line.find(dir); at != std::string::npos)
-				line.replace(at, dir.size(), "SWAPDIR");
-		}
-		EXPECT_EQ(said, fault.said) << "what morvend said";
+	if (statvfs(bed.host.path("").c_str(), &fs) == 0 &&
+	    fs.f_bavail * fs.f_frsize / (1 << 20) < 2 * fault.needs_mib)
+		GTEST_SKIP()
+		    << "no room for a fill of " << fault.needs_mib << " MiB";
+	ASSERT_NO_FATAL_FAILURE(start(bed, fault));
+	ASSERT_NO_FATAL_FAILURE(inject(bed, fault));
+	if (!fault.inject_stops) {
+		ASSERT_NO_FATAL_FAILURE(expect_hit(bed, fault));
+		ASSERT_NO_FATAL_FAILURE(expect_recovery(bed, fault));
+		bed.daemon->signal(SIGTERM);
 	}
+	expect_release(bed, fault);
 }
 
 std::string

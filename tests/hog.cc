@@ -16,7 +16,8 @@ int
 main(int argc, char *argv[])
 {
 	if (argc != 3 || std::atoi(argv[1]) <= 0 || std::atof(argv[2]) <= 0) {
-		std::fprintf(stderr, "usage: morvend_hog TOTAL_MIB "
+		std::fprintf(stderr,
+		    "usage: morvend_hog TOTAL_MIB "
 		    "RATE_MIB_PER_S\n");
 		return 2;
 	}
@@ -29,7 +30,7 @@ main(int argc, char *argv[])
 	for (int held = 0; held < total; held++) {
 		std::this_thread::sleep_until(start +
 		    std::chrono::duration_cast<std::chrono::nanoseconds>(
-		    per_mib * held));
+		        per_mib * held));
 		auto *chunk = static_cast<unsigned char *>(std::malloc(mib));
 		if (chunk == nullptr)
 			return 3;
@@ -44,8 +45,8 @@ main(int argc, char *argv[])
 		std::free(chunk);
 	if (!intact)
 		return 4;
-	std::chrono::duration<double> took =
-	    std::chrono::steady_clock::now() - start;
+	std::chrono::duration<double> took = std::chrono::steady_clock::now() -
+	    start;
 	std::printf("%.2f\n", took.count());
 	return 0;
 }

@@ -1,10 +1,11 @@
 #!/bin/sh
-# cmake --install into a temporary prefix lays out the FreeBSD files, and
-# the manual pages pass mandoc's lint.
-# usage: install_test.sh BUILD_DIR VERSION
+# cmake --install into a temporary prefix lays out the FreeBSD files, the
+# manual pages pass mandoc's lint, and the sources keep their layers.
+# usage: install_test.sh BUILD_DIR VERSION SOURCE_DIR
 set -eu
 build=$1
 version=$2
+source=$3
 dest=$(mktemp -d /tmp/morvend-install.XXXXXX)
 trap 'rm -rf "$dest"' EXIT
 
@@ -29,3 +30,36 @@ if [ -n "$lint" ]; then
 	printf 'FAIL mandoc lint\n%s\n' "$lint"
 	exit 1
 fi
+
+# Each header has a floor; a file includes only its own header and those of
+# lower floors.  A header missing here fails too: give it its floor.
+floor() {
+	case $1 in
+	core/journal.h|core/number.h|core/unique_fd.h|core/stdio_file.h|core/version.h) echo 0 ;;
+	core/settings.h|swap/parse.h|swap/shell.h) echo 1 ;;
+	swap/probe.h|swap/backing_file.h|swap/policy.h) echo 2 ;;
+	swap/md_device.h) echo 3 ;;
+	swap/ownership.h) echo 4 ;;
+	swap/swap_device.h) echo 5 ;;
+	core/config.h|core/options.h|core/background.h|core/stop_signal.h) echo 6 ;;
+	core/control_loop.h) echo 7 ;;
+	core/main.cc) echo 8 ;;
+	*) echo "FAIL layers: $1 has no floor" >&2; exit 1 ;;
+	esac
+}
+cd "$source"
+for file in core/*.cc core/*.h swap/*.cc swap/*.h; do
+	case $file in
+	core/main.cc|*.h) own=$file ;;
+	*) own=${file%.cc}.h ;;
+	esac
+	mine=$(floor "$own")
+	for included in $(sed -n 's/^#include "\(.*\)"/\1/p' "$file"); do
+		[ "$included" != "$own" ] || continue
+		theirs=$(floor "$included")
+		if [ "$theirs" -ge "$mine" ]; then
+			echo "FAIL layers: $file (floor $mine) includes $included (floor $theirs)"
+			exit 1
+		fi
+	done
+done

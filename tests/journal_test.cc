@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "swap/journal.h"
+#include "core/journal.h"
 
 namespace {
 
@@ -30,6 +30,7 @@ const std::string swapon_5 = "swapon /dev/md5: exit status 1";
 const std::string swapon_9 = "swapon /dev/md9: exit status 1";
 const std::string no_room = "cannot write /s (4 MiB): No space left on device";
 
+/* clang-format off */
 const Row rows[] = {
 	{ "a clean cycle tells nothing", { "", "" }, {} },
 	{ "the same failure with another unit is told once",
@@ -44,6 +45,7 @@ const Row rows[] = {
 	  { "warning: " + swapon_5, "info: recovered after 1 cycle",
 	    "warning: " + swapon_9 } },
 };
+/* clang-format on */
 
 TEST(Journal, ToldOnceARunAndOnceMoreAtItsEnd)
 {

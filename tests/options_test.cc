@@ -9,17 +9,16 @@
 
 namespace {
 
-const char usage_text[] =
-    "Morvend\n"
-    "-v\t\t\tprint version info and exit\n"
-    "-h\t\t\tprint help message and exit\n"
-    "-d\t\t\trun in background (daemon mode)\n"
-    "-daemon\t\t\trun in background(daemon mode)\n"
-    "-c <config_file> \tuse alternative config file\n"
-    "-p\t\t\tplace a PID file in /var/run\n"
-    "\n";
-const std::string version_text =
-    std::string("Morvend -- version ") + morvend_version + "\n\n";
+const char usage_text[] = "Morvend\n"
+                          "-v\t\t\tprint version info and exit\n"
+                          "-h\t\t\tprint help message and exit\n"
+                          "-d\t\t\trun in background (daemon mode)\n"
+                          "-daemon\t\t\trun in background(daemon mode)\n"
+                          "-c <config_file> \tuse alternative config file\n"
+                          "-p\t\t\tplace a PID file in /var/run\n"
+                          "\n";
+const std::string version_text = std::string("Morvend -- version ") +
+    morvend_version + "\n\n";
 
 struct Walk {
 	std::vector<std::string> args;
@@ -31,7 +30,7 @@ Settings
 parse(std::vector<std::string> args)
 {
 	Settings settings;
-	std::vector<char *> argv{const_cast<char *>("morvend")};
+	std::vector<char *> argv{ const_cast<char *>("morvend") };
 
 	for (auto &arg : args)
 		argv.push_back(arg.data());
@@ -43,6 +42,7 @@ parse(std::vector<std::string> args)
 TEST(Options, Walk)
 {
 	const std::string dflt = MORVEND_CONFIG_FILE;
+	/* clang-format off */
 	const Walk rows[] = {
 		{ {}, 0, 0, 0, 0, dflt },
 		{ {"-c"}, 0, 0, 0, 0, dflt },
@@ -54,6 +54,7 @@ TEST(Options, Walk)
 		{ {"-daemon", "-p", "-p", "-d"}, 1, 0, 0, 1, dflt },
 		{ {"-h", "-v", "-h"}, 0, 1, 1, 0, dflt },
 	};
+	/* clang-format on */
 	for (const Walk &row : rows) {
 		std::string what;
 		for (auto &arg : row.args)
@@ -76,6 +77,7 @@ TEST(Options, HelpAndVersionPrintExactTextsAndExitBeforeTheConfiguration)
 	SimHost host;
 	std::string fifo = host.path("fifo.conf");
 	ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+	/* clang-format off */
 	const struct {
 		std::vector<std::string> args;
 		std::string output;
@@ -85,6 +87,7 @@ TEST(Options, HelpAndVersionPrintExactTextsAndExitBeforeTheConfiguration)
 		{ {"-h", "-v"}, std::string(version_text) + usage_text },
 		{ {"-p", "-c", fifo, "-v"}, version_text },
 	};
+	/* clang-format on */
 	for (auto &row : rows) {
 		Daemon daemon(host, row.args);
 		EXPECT_EQ(daemon.wait_exit(5), 0) << row.args[0];

@@ -9,6 +9,7 @@ namespace {
 TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 {
 	const char header[] = "Device:       1MB-blocks      Used:\n";
+	/* clang-format off */
 	const struct {
 		std::string swapctl, expected;
 	} swap_rows[] = {
@@ -24,6 +25,7 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		{ std::string(header) + "/dev/md5  4294967296  0\n", "none" },
 		{ std::string(header) + "Total:  4  0\n", "none" },
 	};
+	/* clang-format on */
 	for (auto &row : swap_rows) {
 		std::string got = "none";
 		if (auto areas = parse_swap_areas(row.swapctl)) {
@@ -36,6 +38,7 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		EXPECT_EQ(got, row.expected) << row.swapctl;
 	}
 
+	/* clang-format off */
 	const struct {
 		std::string mdconfig, expected;
 	} disk_rows[] = {
@@ -59,13 +62,14 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		{ "md5\tvnode\t\t/a\t\n", "none" },
 		{ "md5\tvnode\t  4.0M\t/a\t\ngarbage\n", "none" },
 	};
+	/* clang-format on */
 	for (auto &row : disk_rows) {
 		std::string got = "none";
 		if (auto disks = parse_memory_disks(row.mdconfig)) {
 			got.clear();
 			for (auto &disk : *disks)
-				got += std::to_string(disk.unit) + " " + disk.type +
-				    " [" + disk.file + "] ";
+				got += std::to_string(disk.unit) + " " +
+				    disk.type + " [" + disk.file + "] ";
 		}
 		EXPECT_EQ(got, row.expected) << row.mdconfig;
 	}

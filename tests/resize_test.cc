@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "core/control_loop.h"
+#include "swap/probe.h"
 #include "swap/swap_device.h"
 #include "tests/testbed.h"
 
@@ -26,29 +27,38 @@ struct Resizing : ::testing::Test {
 	}
 
 	/* Our one device, if any. */
-	int our_unit() const {
+	int our_unit() const
+	{
 		return settings.devices.empty() ? -1 : settings.devices[0].unit;
 	}
-	bool grow_to(std::int32_t mib) {
-		return resize_swap(settings, {Direction::grow, our_unit(), mib});
+	bool grow_to(std::int32_t mib)
+	{
+		return resize_swap(settings,
+		    { Direction::grow, our_unit(), mib });
 	}
-	bool shrink_to(std::int32_t mib) {
-		return resize_swap(settings, {Direction::shrink, our_unit(), mib});
+	bool shrink_to(std::int32_t mib)
+	{
+		return resize_swap(settings,
+		    { Direction::shrink, our_unit(), mib });
 	}
 
-	std::string attach(int unit) const {
+	std::string attach(int unit) const
+	{
 		return "mdconfig -a -t vnode -f " + host.swap_file + " -u " +
 		    std::to_string(unit);
 	}
-	std::string unit_line(int unit, int mib) const {
+	std::string unit_line(int unit, int mib) const
+	{
 		return "md" + std::to_string(unit) + " " +
 		    std::to_string(mib * 1048576) + " swap " + host.swap_file;
 	}
-	std::string swap_file_line(int mib) const {
+	std::string swap_file_line(int mib) const
+	{
 		return host.swap_file + " " + std::to_string(mib);
 	}
 	/* Path and size in MiB of the file at swap_file, or "". */
-	std::string swap_file_state() const {
+	std::string swap_file_state() const
+	{
 		struct stat sb;
 		if (stat(host.swap_file.c_str(), &sb) != 0)
 			return "";
@@ -80,8 +90,8 @@ TEST_F(Resizing, FirstGrowthAttachesAndActivates)
 	int unit = our_unit();
 	EXPECT_GE(unit, 0);
 	EXPECT_EQ(current_size(settings), 4);
-	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit)}));
-	EXPECT_EQ(host.units(), (Lines{unit_line(unit, 4)}));
+	EXPECT_EQ(host.commands(), (Lines{ attach(unit), on(unit) }));
+	EXPECT_EQ(host.units(), (Lines{ unit_line(unit, 4) }));
 	EXPECT_EQ(swap_file_state(), swap_file_line(4));
 }
 
@@ -92,15 +102,16 @@ TEST_F(Resizing, NewDeviceServesBeforeTheOldOneIsRetired)
 	ASSERT_TRUE(grow_to(8));
 	int new_unit = our_unit();
 
-	EXPECT_EQ(host.commands(), (Lines{attach(old_unit), on(old_unit),
-	    attach(new_unit), on(new_unit), off(old_unit), detach(old_unit)}));
+	EXPECT_EQ(host.commands(),
+	    (Lines{ attach(old_unit), on(old_unit), attach(new_unit),
+	        on(new_unit), off(old_unit), detach(old_unit) }));
 	EXPECT_EQ(current_size(settings), 8);
-	EXPECT_EQ(host.units(), (Lines{unit_line(new_unit, 8)}));
+	EXPECT_EQ(host.units(), (Lines{ unit_line(new_unit, 8) }));
 	EXPECT_EQ(swap_file_state(), swap_file_line(8));
 
 	ASSERT_TRUE(shrink_to(4));
 	EXPECT_EQ(current_size(settings), 4);
-	EXPECT_EQ(host.units(), (Lines{unit_line(our_unit(), 4)}));
+	EXPECT_EQ(host.units(), (Lines{ unit_line(our_unit(), 4) }));
 	EXPECT_EQ(swap_file_state(), swap_file_line(4));
 }
 
@@ -110,8 +121,8 @@ TEST_F(Resizing, ShrinkingToNothingWritesNoFile)
 	int unit = our_unit();
 	ASSERT_TRUE(shrink_to(0));
 
-	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit), off(unit),
-	    detach(unit)}));
+	EXPECT_EQ(host.commands(),
+	    (Lines{ attach(unit), on(unit), off(unit), detach(unit) }));
 	EXPECT_EQ(current_size(settings), 0);
 	EXPECT_EQ(settings.devices.size(), 0u);
 	EXPECT_EQ(host.units(), Lines{});
@@ -124,7 +135,7 @@ TEST_F(Resizing, ShrinkingToNothingWritesNoFile)
  */
 TEST_F(Resizing, ARefusedResizeTouchesNothing)
 {
-	settings.max_size = 7;		/* 4 fits, 8 would not */
+	settings.max_size = 7; /* 4 fits, 8 would not */
 	poll_cycle(settings);
 	ASSERT_EQ(current_size(settings), 4);
 	Lines before = host.commands();
@@ -143,7 +154,7 @@ TEST_F(Resizing, ARefusedResizeTouchesNothing)
 
 TEST_F(Resizing, AttachDrawsAnotherUnitWhenOneIsRefused)
 {
-	host.ctl({"fail", "attach", "9"});
+	host.ctl({ "fail", "attach", "9" });
 	ASSERT_TRUE(grow_to(4));
 	Lines commands = host.commands();
 	ASSERT_EQ(commands.size(), 11u);
@@ -158,8 +169,9 @@ TEST_F(Resizing, SwapFileIsOneShellWordThatRunsNothing)
 	settings.swap_file = dir + "/swap0";
 
 	ASSERT_TRUE(grow_to(4));
-	EXPECT_EQ(host.units(), (Lines{"md" + std::to_string(our_unit()) +
-	    " " + std::to_string(4 << 20) + " swap " + settings.swap_file}));
+	EXPECT_EQ(host.units(),
+	    (Lines{ "md" + std::to_string(our_unit()) + " " +
+	        std::to_string(4 << 20) + " swap " + settings.swap_file }));
 	EXPECT_FALSE(exists("pwned"));
 	EXPECT_FALSE(exists(host.path("pwned")));
 }
@@ -185,26 +197,28 @@ TEST_F(Resizing, ReleaseRetiresTheDeviceAndRemovesTheName)
 	ASSERT_TRUE(grow_to(4));
 	int unit = our_unit();
 	release_swap(settings);
-	EXPECT_EQ(host.commands(), (Lines{attach(unit), on(unit), off(unit),
-	    detach(unit)}));
+	EXPECT_EQ(host.commands(),
+	    (Lines{ attach(unit), on(unit), off(unit), detach(unit) }));
 	EXPECT_EQ(host.units(), Lines{});
 	EXPECT_FALSE(exists(host.swap_file));
 }
 
 TEST_F(Resizing, ProbesReadTheirFieldOrNothing)
 {
-	EXPECT_EQ(probe_swap_total(settings.journal), 0) << "no swap at all is a reading";
-	host.ctl({"set", "foreign_total", "512"});
-	host.ctl({"set", "used", "100"});
+	EXPECT_EQ(probe_swap_total(settings.journal), 0)
+	    << "no swap at all is a reading";
+	host.ctl({ "set", "foreign_total", "512" });
+	host.ctl({ "set", "used", "100" });
 	EXPECT_EQ(probe_swap_total(settings.journal), 512);
 	EXPECT_EQ(probe_swap_used(settings.journal), 100);
 
-	host.ctl({"swapctl-prints", "Total: lots of swap\n"});
+	host.ctl({ "swapctl-prints", "Total: lots of swap\n" });
 	EXPECT_EQ(probe_swap_total(settings.journal), std::nullopt);
-	host.ctl({"swapctl-prints", ""});
+	host.ctl({ "swapctl-prints", "" });
 	EXPECT_EQ(probe_swap_used(settings.journal), std::nullopt);
-	host.ctl({"swapctl-prints", "Total: 99999999999 -7\n"});
-	EXPECT_EQ(probe_swap_total(settings.journal), std::nullopt) << "beyond 32 bits";
+	host.ctl({ "swapctl-prints", "Total: 99999999999 -7\n" });
+	EXPECT_EQ(probe_swap_total(settings.journal), std::nullopt)
+	    << "beyond 32 bits";
 	EXPECT_EQ(probe_swap_used(settings.journal), -7);
 }
 

@@ -53,7 +53,8 @@ run_capture(const std::string &command)
 
 	if (pipe == nullptr)
 		throw std::runtime_error("cannot run " + command);
-	for (std::size_t n; (n = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0;)
+	for (std::size_t n;
+	     (n = std::fread(chunk, 1, sizeof(chunk), pipe)) > 0;)
 		out.append(chunk, n);
 	if (pclose(pipe) != 0)
 		throw std::runtime_error("failed: " + command + "\n" + out);
@@ -110,7 +111,7 @@ SimHost::SimHost()
 	state = path("host");
 	swap_file = path("swap/swap0");
 	std::filesystem::create_directory(path("swap"));
-	ctl({"init"});
+	ctl({ "init" });
 }
 
 SimHost::~SimHost()
@@ -216,9 +217,11 @@ SimHost::small_config(const std::string &extra) const
 {
 	std::string config = path("morvend.conf");
 
-	write_file(config, "SWAP_FILE " + swap_file + "\n"
-	    "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\nWAIT_TIME 1\n" +
-	    extra);
+	write_file(config,
+	    "SWAP_FILE " + swap_file +
+	        "\n"
+	        "GROW_BUFFER 64\nREDUCE_BUFFER 128\nDELTA_SIZE 4\nWAIT_TIME 1\n" +
+	        extra);
 	return config;
 }
 
@@ -264,7 +267,8 @@ Daemon::Daemon(const SimHost &host, const std::vector<std::string> &args,
 	out_path_ = host.path("daemon.out." + std::to_string(started++));
 	/* A checker to run the daemon under, such as valgrind. */
 	std::istringstream wrapper(getenv("MORVEND_TEST_WRAPPER") ?
-	    getenv("MORVEND_TEST_WRAPPER") : "");
+	        getenv("MORVEND_TEST_WRAPPER") :
+	        "");
 	for (std::string word; wrapper >> word;)
 		words_.push_back(word);
 	for (auto &word : words_)
@@ -316,7 +320,7 @@ Daemon::running()
 	/* Looks without reaping, so wait_exit still gets the status. */
 	return pid > 0 &&
 	    waitid(P_PID, static_cast<id_t>(pid), &info,
-	    WEXITED | WNOHANG | WNOWAIT) == 0 &&
+	        WEXITED | WNOHANG | WNOWAIT) == 0 &&
 	    info.si_pid == 0;
 }
 
@@ -325,9 +329,9 @@ Daemon::wait_exit(double seconds)
 {
 	int status = 0;
 
-	bool exited = eventually([&] {
-		return waitpid(pid, &status, WNOHANG) == pid;
-	}, seconds);
+	bool exited =
+	    eventually([&] { return waitpid(pid, &status, WNOHANG) == pid; },
+	        seconds);
 	if (!exited)
 		return -1;
 	pid = -1;
@@ -352,8 +356,9 @@ LogSocket::LogSocket(const SimHost &host) : dev_(host.path("dev"))
 		throw std::runtime_error("log socket path too long");
 	log.copy(address.sun_path, log.size());
 	fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-	if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&address),
-	    sizeof(address)) != 0)
+	if (fd_ < 0 ||
+	    bind(fd_, reinterpret_cast<sockaddr *>(&address),
+	        sizeof(address)) != 0)
 		throw std::runtime_error("log socket");
 }
 
@@ -376,8 +381,9 @@ LogSocket::enter_namespace() const
 {
 	return enter_private_mounts() &&
 	    mount("/dev/null", (dev_ + "/null").c_str(), nullptr, MS_BIND,
-	    nullptr) == 0 &&
-	    mount(dev_.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) == 0;
+	        nullptr) == 0 &&
+	    mount(dev_.c_str(), "/dev", nullptr, MS_BIND | MS_REC, nullptr) ==
+	    0;
 }
 
 std::vector<std::string>
@@ -392,7 +398,8 @@ LogSocket::messages()
 		std::size_t ident = text.find("morvend[");
 		std::size_t message = text.find("]: ", ident);
 		if (priority_end == std::string::npos ||
-		    ident == std::string::npos || message == std::string::npos) {
+		    ident == std::string::npos ||
+		    message == std::string::npos) {
 			received_.push_back("unparsed: " + text);
 			continue;
 		}

@@ -3,10 +3,11 @@
  * "morvend", facility daemon, when SYSLOG is 1; otherwise nothing is
  * written anywhere.  A machine that is broken stays broken for many
  * cycles, so a failure is told when it starts and when it ends, not each
- * time it recurs.
+ * time it recurs.  And the few lines said on standard error, where the
+ * one who started the daemon sees them.
  */
-#ifndef MORVEND_SWAP_JOURNAL_H
-#define MORVEND_SWAP_JOURNAL_H
+#ifndef MORVEND_CORE_JOURNAL_H
+#define MORVEND_CORE_JOURNAL_H
 
 #include <cstdint>
 #include <string>
@@ -42,5 +43,8 @@ void journal_failure(Journal &journal, const char *format, ...)
 
 /* The end of a cycle: one without a failure ends a run of failures. */
 void journal_cycle_done(Journal &journal);
+
+/* "morvend: " and the message, as one line on standard error. */
+void complain(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 #endif

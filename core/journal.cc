@@ -1,10 +1,11 @@
-#include "swap/journal.h"
+#include "core/journal.h"
 
 #include <syslog.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -122,4 +123,16 @@ journal_cycle_done(Journal &journal)
 		journal.failed_cycles = 0;
 		journal.told.clear();
 	}
+}
+
+void
+complain(const char *format, ...)
+{
+	char message[message_max];
+	va_list args;
+
+	va_start(args, format);
+	std::vsnprintf(message, sizeof(message), format, args);
+	va_end(args);
+	std::fprintf(stderr, "morvend: %s\n", message);
 }

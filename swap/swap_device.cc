@@ -1,59 +1,43 @@
 /*
- * Bringing up, replacing and retiring our devices.  The swap file keeps no
- * name while its device is busy, so each new file is written at the same
- * path; a device goes only once the one that replaces it is in service.
+ * Bringing up, replacing and retiring our devices: the order of the
+ * commands.  The swap file keeps no name while its device is busy, so each
+ * new file is written at the same path; a device goes only once the one
+ * that replaces it is in service.  What the record holds changes only
+ * through the ownership verbs.
  */
+#include "swap/swap_device.h"
+
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <vector>
 
-#include "swap/swap_device.h"
+#include "core/journal.h"
+#include "swap/backing_file.h"
+#include "swap/md_device.h"
+#include "swap/ownership.h"
 
 namespace {
 
 /* At stop, how long a refused swapoff is retried: seconds. */
 constexpr int release_attempts = 10;
 
-/* False when there was no memory to remember the device. */
-bool
-remember_stale(Settings &settings, const StaleDevice &device)
-{
-	try {
-		settings.stale_devices.push_back(device);
-	} catch (const std::bad_alloc &) {
-		return false;
-	}
-	return true;
-}
-
-/*
- * Retires a device we no longer use.  What does not go through now is
- * remembered and retried; false when even that failed, and only the next
- * look at the system will find the device again.
- */
-bool
-give_up_device(Settings &settings, int unit, bool in_service)
-{
-	StaleDevice device = { unit, in_service };
-
-	return retire_device(settings.journal, device) ||
-	    remember_stale(settings, device);
-}
-
 /*
  * Writes, attaches and activates a device of the given size.  Whatever
  * did not come up is taken away again; returns the unit or -1.
  */
 int
-bring_up_device(Settings &settings, std::int32_t size)
+bring_up_device(Settings &settings, std::int32_t mib)
 {
-	if (!fill_swap_file(settings.swap_file, size)) {
+	if (!fill_swap_file(settings.swap_file, mib)) {
 		journal_failure(settings.journal,
 		    "cannot write %s (%d MiB): %s", settings.swap_file.c_str(),
-		    size, std::strerror(errno));
+		    mib, std::strerror(errno));
 		return -1;
 	}
 	int unit = attach_swap_device(settings.journal, settings.swap_file,
@@ -71,17 +55,14 @@ bring_up_device(Settings &settings, std::int32_t size)
 	return unit;
 }
 
-/*
- * Takes a new device away again when the old one must stay; false when it
- * could not even be remembered for a retry.
- */
-bool
+/* Takes a new device away again when the old one must stay. */
+void
 drop_new_device(Settings &settings, int unit)
 {
 	if (unit < 0)
-		return true;
+		return;
 	remove_swap_file_name(settings.swap_file);
-	return give_up_device(settings, unit, true);
+	give_up_device(settings, unit, true);
 }
 
 /*
@@ -114,16 +95,6 @@ tell_resize(const Settings &settings, Direction direction, std::int64_t before,
 		    "%s swap from %lld to 0 MiB: no device", verb, from);
 }
 
-/* Whatever is still in the way now is retried. */
-bool
-retry_stale_devices(Settings &settings)
-{
-	std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
-		return retire_device(settings.journal, device);
-	});
-	return settings.stale_devices.empty();
-}
-
 void
 tell_released(const Settings &settings, int unit,
     const std::vector<OurDevice> &listed)
@@ -140,14 +111,59 @@ tell_released(const Settings &settings, int unit,
 	}
 }
 
+bool
+in_service(const Settings &settings, int unit)
+{
+	return std::any_of(settings.devices.begin(), settings.devices.end(),
+	    [&](const SwapDevice &device) { return device.unit == unit; });
+}
+
+/*
+ * Each pass after the first starts with a listing, so a unit freed by
+ * hand and taken by another program meanwhile is left alone.
+ */
+void
+release_every_device(Settings &settings)
+{
+	auto listed = give_up_every_device(settings);
+	if (!listed) {
+		journal_tell(settings.journal, Priority::warning,
+		    "released nothing: cannot tell which memory disks are ours");
+		return;
+	}
+
+	for (int attempt = 0;
+	     attempt < release_attempts && !settings.stale_devices.empty();
+	     attempt++) {
+		if (attempt > 0) {
+			sleep(1);
+			if (!forget_units_not_listed(settings))
+				continue;
+		}
+		for (int unit : retry_stale_devices(settings))
+			tell_released(settings, unit, *listed);
+	}
+
+	for (const StaleDevice &device : settings.stale_devices) {
+		const char *why = "still attached";
+		if (device.in_service)
+			why = "still in service as swap";
+		journal_tell(settings.journal, Priority::warning,
+		    "could not release md%d: %s", device.unit, why);
+	}
+}
+
 }
 
 bool
-retire_stale_devices(Settings &settings)
+clear_stale_devices(Settings &settings)
 {
 	if (settings.stale_devices.empty())
 		return true;
-	return forget_units_not_ours(settings) && retry_stale_devices(settings);
+	if (!forget_units_not_listed(settings))
+		return false;
+	retry_stale_devices(settings);
+	return settings.stale_devices.empty();
 }
 
 bool
@@ -163,76 +179,41 @@ resize_swap(Settings &settings, const Resize &resize)
 	}
 
 	/* The old unit may have been handed to another program meanwhile. */
-	if (resize.replaced >= 0 && !forget_units_not_ours(settings)) {
+	if (resize.replaced >= 0 && !forget_units_not_listed(settings)) {
 		drop_new_device(settings, new_unit);
 		return false;
 	}
 	const std::int64_t before = current_size(settings);
-	auto old = std::find_if(settings.devices.begin(),
-	    settings.devices.end(),
-	    [&](const SwapDevice &d) { return d.unit == resize.replaced; });
 	int retired = -1;
-	bool tracked = true;
-	if (old != settings.devices.end()) {
-		StaleDevice device = { old->unit, true };
-		bool gone = retire_device(settings.journal, device);
-		if (!gone && device.in_service) {
+	if (in_service(settings, resize.replaced)) {
+		bool serves = true;
+		bool gone = retire_device(settings.journal, resize.replaced,
+		    serves);
+		if (!gone && serves) {
 			/* The old device still serves; the new one goes. */
 			drop_new_device(settings, new_unit);
 			return false;
 		}
-		retired = old->unit;
-		settings.devices.erase(old);
+		retired = resize.replaced;
+		take_out_of_service(settings, retired);
 		if (!gone)
-			tracked = remember_stale(settings, device);
+			remember_stale(settings, retired, serves);
 	}
-	try {
-		if (new_unit >= 0)
-			settings.devices.push_back(
-			    { new_unit, resize.new_size });
-	} catch (const std::bad_alloc &) {
-		tracked = false;
-	}
+	if (new_unit >= 0)
+		put_in_service(settings, new_unit, resize.new_size);
 	tell_resize(settings, resize.direction, before, new_unit, retired);
-	return tracked;
+	return true;
 }
 
-/*
- * Each pass after the first starts with a listing, so a unit freed by
- * hand and taken by another program meanwhile is left alone.
- */
+/* Memory may be shorter than ever at stop: say so rather than abort. */
 void
 release_swap(Settings &settings)
 {
 	remove_swap_file_name(settings.swap_file);
-	auto listed = give_up_every_device(settings);
-	if (!listed) {
+	try {
+		release_every_device(settings);
+	} catch (const std::bad_alloc &) {
 		journal_tell(settings.journal, Priority::warning,
-		    "released nothing: cannot tell which memory disks are ours");
-		return;
-	}
-
-	for (int attempt = 0;
-	     attempt < release_attempts && !settings.stale_devices.empty();
-	     attempt++) {
-		if (attempt > 0) {
-			sleep(1);
-			if (!forget_units_not_ours(settings))
-				continue;
-		}
-		std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
-			if (!retire_device(settings.journal, device))
-				return false;
-			tell_released(settings, device.unit, *listed);
-			return true;
-		});
-	}
-
-	for (const StaleDevice &device : settings.stale_devices) {
-		const char *why = "still attached";
-		if (device.in_service)
-			why = "still in service as swap";
-		journal_tell(settings.journal, Priority::warning,
-		    "could not release md%d: %s", device.unit, why);
+		    "stopped releasing: out of memory");
 	}
 }

@@ -1,0 +1,18 @@
+/*
+ * Numbers as the configuration file and the probes give them: the one
+ * scanner both readers share.
+ */
+#ifndef MORVEND_CORE_NUMBER_H
+#define MORVEND_CORE_NUMBER_H
+
+#include <cstdint>
+#include <optional>
+
+/*
+ * Reads a decimal integer as "%d" does: leading white space, an optional
+ * sign, digits; whatever follows is ignored.  No digits, or a number that
+ * does not fit 32 bits, yields nothing.
+ */
+std::optional<std::int32_t> scan_int(const char *text);
+
+#endif

@@ -1,0 +1,48 @@
+/*
+ * The swap file and its directory: where it lies, how the listing names
+ * it, whether its file system suits swap, and the zero-filled file itself.
+ */
+#ifndef MORVEND_SWAP_BACKING_FILE_H
+#define MORVEND_SWAP_BACKING_FILE_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+/* The directory the swap file lies in: "." for a bare name. */
+std::string swap_directory(const std::string &swap_file);
+
+/*
+ * The path mdconfig -l -v shows for disks over the swap file: its
+ * directory resolved, then its last component.  Nothing, errno set, while
+ * the directory cannot be resolved.
+ */
+std::optional<std::string> resolve_swap_file(const std::string &swap_file);
+
+/* Creates the swap file's directory, one level, mode 0755. */
+bool prepare_swap_directory(const std::string &swap_file);
+
+/* The one place that removes the swap file's name. */
+void remove_swap_file_name(const std::string &swap_file);
+
+/*
+ * Why the swap file's file system (ZFS, NFS, tmpfs) makes swapping to a
+ * file unsound, naming both; empty when it does not.
+ */
+std::string unsound_file_system(const std::string &swap_file);
+
+/*
+ * Whether a file of the given bytes fits in the blocks free to non-root,
+ * as statvfs(3) gives them.
+ */
+bool fits_in_free_space(std::uint64_t free_blocks, std::uint64_t total_blocks,
+    std::uint64_t block_size, std::int64_t bytes);
+
+/*
+ * Writes a fresh swap file of the given size, mode 0600 from the start.
+ * Fails, leaving no file behind and errno set, when it would not fit or a
+ * write fails.
+ */
+bool fill_swap_file(const std::string &path, std::int32_t mib);
+
+#endif

@@ -1,0 +1,75 @@
+/*
+ * Which swap is ours, and the one place that writes it down.  One daemon
+ * owns a swap file, and every vnode memory disk over that file is its own:
+ * the record's lists of devices are only a memory of what the system
+ * lists, changed here alone, through the verbs below.
+ */
+#ifndef MORVEND_SWAP_OWNERSHIP_H
+#define MORVEND_SWAP_OWNERSHIP_H
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "core/settings.h"
+
+/*
+ * One daemon per directory of swap files: a lock on the directory that the
+ * kernel drops when the process ends, however it ends.
+ */
+enum class SwapFileLock { held, taken, no_directory };
+SwapFileLock lock_swap_file(Settings &settings);
+
+/*
+ * Adopts what the system lists: the devices we used stay ours while they
+ * serve, then the largest of ours in service, as many as MAX_DEVICES and
+ * MAX_SIZE allow; every other one is stale.  False, changing nothing, when
+ * the system could not be read.
+ */
+bool survey_devices(Settings &settings);
+
+/*
+ * Before a unit of the record is swapped off or detached: forgets every
+ * one that the system no longer lists as a disk over the swap file, as
+ * its number may be another program's by now.  False, forgetting nothing,
+ * when the system could not be read.
+ */
+bool forget_units_not_listed(Settings &settings);
+
+/* Whether the record holds the unit, as ours in use or as stale. */
+bool record_holds(const Settings &settings, int unit);
+
+/* A new device of ours serves. */
+void put_in_service(Settings &settings, int unit, std::int32_t mib);
+
+/* One that served no longer counts as in use (it may still be stale). */
+void take_out_of_service(Settings &settings, int unit);
+
+/* A unit of ours to retire later, as far as it got. */
+void remember_stale(Settings &settings, int unit, bool in_service);
+
+/* Retires a unit of ours; what does not go now is remembered as stale. */
+void give_up_device(Settings &settings, int unit, bool in_service);
+
+/*
+ * One pass over the stale devices, without a listing first; returns the
+ * units that are gone now.
+ */
+std::vector<int> retry_stale_devices(Settings &settings);
+
+/* One of ours as the system lists it; mib is 0 when not in service. */
+struct OurDevice {
+	int unit;
+	bool in_service;
+	std::int32_t mib;
+};
+
+/*
+ * At stop: every disk over the swap file that the system lists becomes a
+ * stale device, to be retired, the record's own first; the record holds
+ * nothing else.  Returns them as listed; nothing, changing nothing, when
+ * the system could not be read.
+ */
+std::optional<std::vector<OurDevice>> give_up_every_device(Settings &settings);
+
+#endif
