@@ -198,3 +198,14 @@ Bed::took_back() const
 {
 	return host.looks() >= 2 && quiet_cycles(2) && largest_active() == 4;
 }
+
+void
+Bed::kill_with_four_and_restart(const std::string &more)
+{
+	press();
+	ASSERT_TRUE(eventually([&] { return serving() == 4; }));
+	daemon->signal(SIGKILL);
+	daemon->wait_exit();
+	write_file(config, read_file(config) + more);
+	restart();
+}

@@ -68,6 +68,11 @@ struct Bed {
 	 */
 	void stop_refused_then_restart(const std::function<void()> &refuse,
 	    const std::function<void()> &allow);
+	/*
+	 * Presses until four devices serve, kills the daemon and starts
+	 * another, with more configuration.
+	 */
+	void kill_with_four_and_restart(const std::string &more = "");
 	/* The new daemon looked at the system and left our device be. */
 	bool took_back() const;
 };

@@ -394,13 +394,7 @@ const Fault faults[] = {
 	  .recovered = [](Bed &b) { return b.serving() == 4; } },
 	{ .name = "MAX_DEVICES 4: SIGKILL, then a restart keeps every device",
 	  .config = "MAX_DEVICES 4\n",
-	  .inject = [](Bed &b) {
-		b.press();
-		ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
-		b.daemon->signal(SIGKILL);
-		b.daemon->wait_exit();
-		b.restart();
-	  },
+	  .inject = [](Bed &b) { b.kill_with_four_and_restart(); },
 	  .hit = [](Bed &b) {
 		return b.host.looks() >= 2 && b.quiet_cycles(2) &&
 		    b.serving() == 4;
@@ -453,14 +447,7 @@ const Fault faults[] = {
 	  .inject_stops = true },
 	{ .name = "MAX_DEVICES 4: a restart under a lower MAX_SIZE keeps within it",
 	  .config = "MAX_DEVICES 4\n",
-	  .inject = [](Bed &b) {
-		b.press();
-		ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
-		b.daemon->signal(SIGKILL);
-		b.daemon->wait_exit();
-		write_file(b.config, read_file(b.config) + "MAX_SIZE 8\n");
-		b.restart();
-	  },
+	  .inject = [](Bed &b) { b.kill_with_four_and_restart("MAX_SIZE 8\n"); },
 	  .hit = [](Bed &b) {
 		return b.serving() == 2 && b.ours().size() == 2;
 	  },
