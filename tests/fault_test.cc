@@ -402,6 +402,7 @@ const Fault faults[] = {
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "mdconfig -a attaches, then dies",
+	  .every_format = true,
 	  .inject = [](Bed &b) { b.die_after("attach"); b.press(); },
 	  .hit = [](Bed &b) {
 		return b.died("attach") && b.largest_active() == 8 &&
@@ -425,6 +426,7 @@ const Fault faults[] = {
 	  },
 	  .inject_stops = true },
 	{ .name = "a disk attached by hand over the swap file, then a stop",
+	  .every_format = true,
 	  .inject = [](Bed &b) {
 		b.by_hand({"mdconfig", "-a", "-t", "vnode", "-f", b.swap_file,
 		    "-u", "4242"});
