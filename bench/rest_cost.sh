@@ -1,10 +1,12 @@
 #!/bin/sh
-# What QUICK_WAIT costs at rest: morvend on the simulated host while free
-# swap sits just under twice GROW_BUFFER (quick polls, nothing to resize),
-# with and without QUICK_WAIT 250, for a bounded time.  Prints the cycles
-# and the CPU seconds per hour, from /proc/PID/stat: morvend's own, and its
-# children's (the shell and the tools it runs; the stand-ins are bash
-# scripts, far heavier than FreeBSD's swapctl).
+# What QUICK_WAIT and WRITE_AHEAD cost at rest: morvend on the simulated
+# host while free swap sits just under twice GROW_BUFFER (quick polls,
+# nothing to resize), without either, with QUICK_WAIT 250 and with
+# WRITE_AHEAD 1 (the next grow's file written in the first pauses), for a
+# bounded time.  Prints the cycles, the CPU seconds per hour, from
+# /proc/PID/stat: morvend's own, and its children's (the shell and the
+# tools it runs; the stand-ins are bash scripts, far heavier than
+# FreeBSD's swapctl), and morvend's resident memory at the end.
 # usage: bench/rest_cost.sh [build dir] [seconds]
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,16 +35,19 @@ run() {	# name, extra configuration
 	sleep "$seconds"
 	# utime stime cutime cstime: fields 14 to 17, after the command's ")".
 	set -- "$1" $(sed 's/.*) //' "/proc/$pid/stat" | cut -d' ' -f12-15)
+	rss=$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status")
 	cycles=$(( $(grep -c '^swapctl -s -m$' "$SIMHOST_STATE/log") / 2 ))
 	kill -TERM "$pid"
 	wait "$pid" || true
 	pid=
 	awk -v name="$1" -v c="$cycles" -v s="$seconds" -v t="$ticks" \
-	    -v own=$(($2 + $3)) -v kids=$(($4 + $5)) 'BEGIN {
-		printf "%-16s %5d cycles in %d s; CPU s/hour: morvend %.2f, its tools %.1f\n",
-		    name, c, s, own / t * 3600 / s, kids / t * 3600 / s }'
+	    -v own=$(($2 + $3)) -v kids=$(($4 + $5)) -v rss="$rss" 'BEGIN {
+		printf "%-16s %5d cycles in %d s; CPU s/hour: morvend %.2f, its tools %.1f; RSS %.1f MiB\n",
+		    name, c, s, own / t * 3600 / s, kids / t * 3600 / s, rss / 1024 }'
 }
 
 run "WAIT_TIME 5" ""
 run "QUICK_WAIT 250" "QUICK_WAIT 250
+"
+run "WRITE_AHEAD 1" "WRITE_AHEAD 1
 "

@@ -14,25 +14,29 @@
 #   quick/W    the same with QUICK_WAIT 250
 #   devices/W  the same with MAX_DEVICES 8
 #   both/W     the same with QUICK_WAIT 250 and MAX_DEVICES 8
+#   ahead/W    both, and WRITE_AHEAD 1; the hog starts once the file ahead
+#              is written, as on a machine where morvend ran before the load
 # Survival: the hog finishes and finds its memory intact.  A setting that
-# lost every run at one rate is not tried at the higher ones.
+# lost every run at one rate is not tried at the higher ones.  With
+# --fill-mbps N, morvend's large writes (its fills) go at N MB/s, as on a
+# disk with no dirty buffers left (bench/pace_writes.c).
 #
 # usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]
 #            [--rates "R ..."] [--runs N] [--settings "S ..."]
-#            [--plot FILE.png] [--dry-run]
+#            [--fill-mbps N] [--plot FILE.png] [--dry-run]
 # Needs root, a v1 or v2 memory cgroup, free loop devices and no swap in
 # service; otherwise it says why and exits 0 without a figure.
 set -u
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build total=384 limit=64 rates="25 50 100 200 400 800 1600"
-runs=3 plot= dry_run=0
-settings="today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 static"
+runs=3 plot= dry_run=0 fill_mbps=
+settings="today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 ahead/1 ahead/5 static"
 
 usage() {
 	echo "usage: bench/survival.sh [--build DIR] [--total MIB] [--limit MIB]" >&2
 	echo "           [--rates \"R ...\"] [--runs N] [--settings \"S ...\"]" >&2
-	echo "           [--plot FILE.png] [--dry-run]" >&2
+	echo "           [--fill-mbps N] [--plot FILE.png] [--dry-run]" >&2
 	exit 2
 }
 whole() { [[ $1 =~ ^[1-9][0-9]*$ ]]; }
@@ -49,8 +53,9 @@ while [ $# -gt 0 ]; do
 	--settings) settings=$2
 		[ -n "$settings" ] || usage
 		for x in $settings; do
-			[[ $x =~ ^((today|quick|devices|both)/[1-9][0-9]*|static)$ ]] || usage
+			[[ $x =~ ^((today|quick|devices|both|ahead)/[1-9][0-9]*|static)$ ]] || usage
 		done ;;
+	--fill-mbps) whole "$2" || usage; fill_mbps=$2 ;;
 	--plot) [[ $2 == *.png ]] || usage; plot=$2 ;;
 	--dry-run) dry_run=1; shift; continue ;;
 	*) usage ;;
@@ -61,6 +66,9 @@ done
 
 echo "hog: $total MiB at each of $rates MiB/s, in a cgroup of $limit MiB"
 echo "settings: $settings; $runs run(s) each${plot:+; plot of one run in $plot}"
+pace="at page-cache speed"
+[ -z "$fill_mbps" ] || pace="paced at $fill_mbps MB/s"
+echo "morvend's fills: $pace"
 [ $dry_run = 0 ] || exit 0
 
 cannot() { echo "survival: $*; no figure"; exit 0; }
@@ -79,6 +87,8 @@ losetup -f >/dev/null 2>&1 || cannot "no free loop device"
 [ "$(awk 'NR > 1' /proc/swaps | wc -l)" = 0 ] || cannot "swap is already in service here"
 [ -x "$build/morvend" ] && [ -x "$build/tests/morvend_hog" ] ||
     cannot "no $build/morvend or $build/tests/morvend_hog: build first"
+pacer=$build/tests/libmorvend_pace_writes.so
+[ -z "$fill_mbps" ] || [ -f "$pacer" ] || cannot "no $pacer: build first"
 if [ -n "$plot" ] && ! command -v gnuplot >/dev/null; then
 	echo "survival: no gnuplot (apt-get install gnuplot-nox); no plot"
 	plot=
@@ -138,7 +148,9 @@ sample() {
 }
 
 # Runs the hog at a rate in the cgroup, with samples to a file; sets
-# survived (0 or 1), took (seconds) and hog_swap (largest MiB swapped).
+# survived (0 or 1), took (seconds), hog_swap (largest MiB swapped) and
+# swapped_at (MiB/s at which the hog's memory went to swap: from its first
+# page swapped to the most it had there).
 run_hog() {	# rate samples
 	local status deadline
 	sh -c 'echo $$ >"$1/cgroup.procs" && exec "$2" "$3" "$4"' sh "$group" \
@@ -163,6 +175,9 @@ run_hog() {	# rate samples
 	took=$(cat "$work/hog.out")
 	[ $survived = 1 ] || took=-
 	hog_swap=$(awk '$6 > m { m = $6 } END { print m - 0 }' "$2")
+	swapped_at=$(awk '$6 > 0 && t0 == "" { t0 = $1 }
+	    $6 > m { m = $6; t = $1 }
+	    END { if (t > t0) printf "%.0f", m / (t - t0); else print "-" }' "$2")
 }
 
 # morvend on the kernel with a setting such as both/1: sets the run's
@@ -174,13 +189,23 @@ run_morvend() {	# setting rate samples
 	quick) echo "QUICK_WAIT 250" ;;
 	devices) echo "MAX_DEVICES 8" ;;
 	both) printf 'QUICK_WAIT 250\nMAX_DEVICES 8\n' ;;
+	ahead) printf 'QUICK_WAIT 250\nMAX_DEVICES 8\nWRITE_AHEAD 1\n' ;;
 	esac >>"$work/morvend.conf"
-	PATH=$tools:$PATH "$build/morvend" -c "$work/morvend.conf" >/dev/null 2>&1 &
+	PATH=$tools:$PATH LD_PRELOAD=${fill_mbps:+$pacer} PACE_WRITES_MBPS=$fill_mbps \
+	    "$build/morvend" -c "$work/morvend.conf" >/dev/null 2>&1 &
 	daemon=$!
 	for _ in $(seq 300); do
 		[ "$(awk 'NR > 1' /proc/swaps | wc -l)" -gt 0 ] && break
 		sleep 0.1
 	done
+	# The next step's file, 256 MiB by default, written and synced.
+	if [ "${1%/*}" = ahead ]; then
+		for _ in $(seq 600); do
+			[ "$(stat -c %s "$work/swap/swap0.ahead" 2>/dev/null)" = $((256 << 20)) ] && break
+			sleep 0.1
+		done
+		sleep 0.5
+	fi
 	run_hog "$2" "$3"
 	wrote=$(awk '/^wchar/ { print int($2 / 1048576) }' "/proc/$daemon/io")
 	biggest=$(awk '$5 > m { m = $5 } END { print m - 0 }' "$3")
@@ -201,14 +226,14 @@ run_static() {	# size rate samples
 
 mean() { awk '$1 != "-" { s += $1; n++ } END { if (n) printf "%.1f", s / n; else printf "-" }'; }
 
-printf '%-10s %6s %6s %9s %8s %11s\n' setting "MiB/s" kept seconds "max MiB" wrote/used
+printf '%-10s %6s %9s %6s %9s %8s %11s\n' setting "MiB/s" "swapped" kept seconds "max MiB" wrote/used
 declare -A best lost
 for s in $settings; do best[$s]=0 lost[$s]=0; done
 size=0
 for rate in $rates; do
 	for s in $settings; do
 		[ "${lost[$s]}" = 0 ] || continue
-		kept=0 times= max=0 wrote_sum=0 used_sum=0
+		kept=0 times= max=0 wrote_sum=0 used_sum=0 rates_seen=
 		for run in $(seq "$runs"); do
 			if [ "$s" = static ]; then
 				# Without morvend runs to size it: all the hog needs.
@@ -219,13 +244,14 @@ for rate in $rates; do
 				[ "$biggest" -le "$size" ] || size=$biggest
 				wrote_sum=$((wrote_sum + wrote)) used_sum=$((used_sum + hog_swap))
 			fi
-			kept=$((kept + survived)) times+="$took "
+			kept=$((kept + survived)) times+="$took " rates_seen+="$swapped_at "
 		done
+		swapped=$(echo "$rates_seen" | tr ' ' '\n' | grep . | mean)
 		if [ "$s" = static ]; then
-			printf '%-10s %6s %6s %9s\n' "$s" "$rate" "$kept/$runs" \
+			printf '%-10s %6s %9s %6s %9s\n' "$s" "$rate" "$swapped" "$kept/$runs" \
 			    "$(echo "$times" | tr ' ' '\n' | grep . | mean)"
 		else
-			printf '%-10s %6s %6s %9s %8s %11s\n' "$s" "$rate" "$kept/$runs" \
+			printf '%-10s %6s %9s %6s %9s %8s %11s\n' "$s" "$rate" "$swapped" "$kept/$runs" \
 			    "$(echo "$times" | tr ' ' '\n' | grep . | mean)" "$max" \
 			    "$((wrote_sum / runs))/$((used_sum / runs))"
 		fi
@@ -234,28 +260,36 @@ for rate in $rates; do
 	done
 done
 
-ratio() { awk -v m="$1" -v s="${best[static]}" 'BEGIN { if (s > 0) printf "%.2f", m / s; else printf "-" }'; }
+ratio() { awk -v m="$1" -v s="${best[static]:-0}" 'BEGIN { if (s > 0) printf "%.2f", m / s; else printf "-" }'; }
 echo "highest rate kept alive $runs of $runs (MiB/s):"
 for s in $settings; do
 	printf '  %-10s %5s  (x%s of static)\n' "$s" "${best[$s]}" "$(ratio "${best[$s]}")"
 done
 
-# One run in a picture: morvend with both settings and WAIT_TIME 1 at the
-# highest rate it kept alive every time (else the lowest rate), its first
-# run.
+# One run in a picture: the first of ahead/5, ahead/1, both/1 and both/5
+# that ran, at the highest rate it kept alive every time (else the lowest
+# rate), its first run.
 [ -n "$plot" ] || exit 0
-[[ " $settings " == *" both/1 "* ]] || { echo "survival: no both/1 runs; no plot"; exit 0; }
-rate=${best[both/1]}
+shown=
+for s in ahead/5 ahead/1 both/1 both/5; do
+	[[ " $settings " != *" $s "* ]] || { shown=$s; break; }
+done
+[ -n "$shown" ] || { echo "survival: no ahead or both runs; no plot"; exit 0; }
+rate=${best[$shown]}
 [ "$rate" -gt 0 ] || rate=${rates%% *}
-data=$work/samples.both.1.$rate.1
+data=$work/samples.${shown/\//.}.$rate.1
+case $shown in
+ahead/*) keys="QUICK_WAIT 250, MAX_DEVICES 8, WRITE_AHEAD 1" ;;
+*) keys="QUICK_WAIT 250, MAX_DEVICES 8" ;;
+esac
 awk 'NR > 1 && $5 != last { print } { last = $5 }' "$data" >"$work/resizes"
 gnuplot <<PLOT
 set terminal pngcairo size 800,450 font ",10" noenhanced
 set output "$plot"
-set title "hog at $rate MiB/s to $total MiB in a $limit MiB cgroup; morvend, WAIT_TIME 1, QUICK_WAIT 250, MAX_DEVICES 8"
+set title "hog at $rate MiB/s to $total MiB in a $limit MiB cgroup; fills $pace\nmorvend, WAIT_TIME ${shown#*/}, $keys"
 set xlabel "seconds"
 set ylabel "MiB"
-set key top left
+set key bottom right
 plot "$data" using 1:2 with lines lw 2 title "hog's memory", \
      "$data" using 1:(\$3 - \$4) with lines lw 2 title "free swap", \
      "$data" using 1:5 with steps lw 2 title "morvend's swap", \

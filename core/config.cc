@@ -30,6 +30,7 @@ constexpr NumericKey numeric_keys[] = {
 	{ "SYSLOG", &Settings::use_syslog },
 	{ "QUICK_WAIT", &Settings::quick_wait },
 	{ "MAX_DEVICES", &Settings::max_devices },
+	{ "WRITE_AHEAD", &Settings::write_ahead },
 };
 
 /* The value starts one past the key, but never past the end of the line. */

@@ -3,12 +3,14 @@
  */
 #include "core/control_loop.h"
 
+#include <chrono>
 #include <new>
 #include <utility>
 #include <vector>
 
 #include "core/journal.h"
 #include "core/stop_signal.h"
+#include "swap/file_ahead.h"
 #include "swap/ownership.h"
 #include "swap/parse.h"
 #include "swap/policy.h"
@@ -56,6 +58,34 @@ poll_cycle(Settings &settings)
 	return free_swap;
 }
 
+namespace {
+
+/*
+ * The pause, spent first on writing the next grow's file ahead, one piece
+ * at a time: the next look or a stop waits at most for one piece.
+ */
+void
+pause_writing_ahead(Settings &settings, std::int64_t milliseconds)
+{
+	using std::chrono::steady_clock;
+	const auto until = steady_clock::now() +
+	    std::chrono::milliseconds(milliseconds);
+
+	try {
+		while (running && steady_clock::now() < until &&
+		    write_ahead(settings))
+			;
+	} catch (const std::bad_alloc &) {
+		/* The next pause tries again. */
+	}
+	const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+	    until - steady_clock::now());
+	if (left.count() > 0)
+		pause_unless_stopped(left.count());
+}
+
+}
+
 /*
  * A stop signal ends the pause at once, and one that came during the cycle
  * ends the loop without a pause: rc.shutdown does not wait for ever.
@@ -76,6 +106,6 @@ control_loop(Settings &settings)
 			journal_failure(settings.journal, "out of memory");
 		}
 		journal_cycle_done(settings.journal);
-		pause_unless_stopped(pause_after(free_swap, settings));
+		pause_writing_ahead(settings, pause_after(free_swap, settings));
 	}
 }

@@ -21,6 +21,7 @@
 #include "core/unique_fd.h"
 #include "core/version.h"
 #include "swap/backing_file.h"
+#include "swap/file_ahead.h"
 #include "swap/ownership.h"
 #include "swap/parse.h"
 #include "swap/policy.h"
@@ -46,6 +47,10 @@ tell_start(const Settings &settings)
 		journal_tell(settings.journal, Priority::info,
 		    "grows by adding devices, up to %zu",
 		    device_slots(settings));
+	if (settings.write_ahead == 1)
+		journal_tell(settings.journal, Priority::info,
+		    "keeps the next grow's file written ahead at %s",
+		    file_ahead_path(settings.swap_file).c_str());
 }
 
 /* Said where an admin will see it, then carried on: it may be a test box. */
@@ -120,6 +125,9 @@ main(int argc, char *argv[])
 		    swap_directory(settings->swap_file).c_str());
 		return 1;
 	}
+	/* One left by a daemon that was killed may be partly written. */
+	if (settings->swap_lock)
+		drop_file_ahead(*settings);
 	/* rc.d finds a daemon started with -d by its PID file alone. */
 	if (settings->write_pid && !write_pid_file() && settings->daemon_mode) {
 		complain("cannot write %s: %s", pid_file_path,

@@ -38,6 +38,17 @@ struct StaleDevice {
 	bool in_service;
 };
 
+/*
+ * The next grow's file, written ahead of need while the loop waits: the
+ * grow then only puts it in place.  Never attached before it is whole.
+ */
+struct FileAhead {
+	UniqueFd fd; /* open while the file is ours and not in place */
+	std::int32_t mib = 0; /* the size it is being written to */
+	std::int64_t written = 0; /* bytes written so far */
+	bool given_up = false; /* a write failed: wait for the next step */
+};
+
 /* An empty path stands for one that is not set: nothing opens under it. */
 struct Settings {
 	/* Set by the command line. */
@@ -57,10 +68,12 @@ struct Settings {
 	std::int32_t use_syslog = 0; /* 1: tell syslog what we do */
 	std::int32_t quick_wait = 0; /* ms while swap runs short; 0: off */
 	std::int32_t max_devices = 1; /* of ours in service at once */
+	std::int32_t write_ahead = 0; /* 1: keep the next grow's file ready */
 
 	/* The swap we own now, as far as the system last told us. */
 	std::vector<SwapDevice> devices; /* in service, oldest first */
 	std::vector<StaleDevice> stale_devices; /* retried each cycle */
+	FileAhead file_ahead;
 	UniqueFd swap_lock; /* held: the swap file is ours */
 	bool record_matches_system = false;
 	Journal journal;

@@ -25,6 +25,8 @@ public:
 	}
 
 	int get() const { return fd_; }
+	/* For a close whose failure matters: the caller closes it. */
+	int release() { return std::exchange(fd_, -1); }
 	explicit operator bool() const { return fd_ >= 0; }
 
 private:

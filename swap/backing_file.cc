@@ -85,28 +85,6 @@ swap_trouble_on(std::string_view type)
 	return nullptr;
 }
 
-/*
- * From a buffer of zeros that is never written: it takes no memory from
- * the heap and, its pages all being the zero page, none at all.
- */
-bool
-write_zeros(int fd, std::int64_t bytes)
-{
-	static char zeros[zero_chunk];
-
-	while (bytes > 0) {
-		auto chunk = static_cast<std::size_t>(
-		    std::min<std::int64_t>(bytes, zero_chunk));
-		ssize_t written = write(fd, zeros, chunk);
-		if (written < 0 && errno == EINTR)
-			continue;
-		if (written <= 0)
-			return false;
-		bytes -= written;
-	}
-	return true;
-}
-
 }
 
 /*
@@ -174,6 +152,58 @@ prepare_swap_directory(const std::string &swap_file)
 	return mkdir(swap_directory(swap_file).c_str(), 0755) == 0;
 }
 
+/*
+ * From a buffer of zeros that is never written: it takes no memory from
+ * the heap and, its pages all being the zero page, none at all.
+ */
+bool
+write_zeros(int fd, std::int64_t offset, std::int64_t bytes)
+{
+	static char zeros[zero_chunk];
+
+	while (bytes > 0) {
+		auto chunk = static_cast<std::size_t>(
+		    std::min<std::int64_t>(bytes, zero_chunk));
+		ssize_t written = pwrite(fd, zeros, chunk,
+		    static_cast<off_t>(offset));
+		if (written < 0 && errno == EINTR)
+			continue;
+		if (written <= 0)
+			return false;
+		offset += written;
+		bytes -= written;
+	}
+	return true;
+}
+
+std::int64_t
+room_for_swap_files(const std::string &swap_file)
+{
+	struct statvfs fs;
+
+	if (statvfs(swap_directory(swap_file).c_str(), &fs) != 0 ||
+	    fs.f_bavail > fs.f_blocks)
+		return 0;
+	const std::uint64_t bytes = std::uint64_t{ fs.f_bavail } * fs.f_frsize;
+	return static_cast<std::int64_t>(
+	    std::min<std::uint64_t>(bytes, INT64_MAX));
+}
+
+/*
+ * Always a fresh inode with mode 0600: a descriptor opened on an older
+ * file at this path must never read what gets swapped out here.
+ */
+UniqueFd
+create_swap_file(const std::string &path)
+{
+	remove_swap_file_name(path);
+	UniqueFd fd(
+	    open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+	if (fd)
+		fchmod(fd.get(), 0600); /* the umask may have taken bits away */
+	return fd;
+}
+
 bool
 fill_swap_file(const std::string &path, std::int32_t mib)
 {
@@ -188,17 +218,10 @@ fill_swap_file(const std::string &path, std::int32_t mib)
 		return false;
 	}
 
-	/*
-	 * Always a fresh inode with mode 0600: a descriptor opened on an older
-	 * file at this path must never read what gets swapped out here.
-	 */
-	remove_swap_file_name(path);
-	int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-	    0600);
+	int fd = create_swap_file(path).release();
 	if (fd < 0)
 		return false;
-	fchmod(fd, 0600); /* the umask may have taken bits away */
-	bool written = write_zeros(fd, bytes);
+	bool written = write_zeros(fd, 0, bytes);
 	int error = errno;
 	if (close(fd) != 0 && written) {
 		written = false;

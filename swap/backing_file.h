@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "core/unique_fd.h"
+
 /* The directory the swap file lies in: "." for a bare name. */
 std::string swap_directory(const std::string &swap_file);
 
@@ -37,6 +39,21 @@ std::string unsound_file_system(const std::string &swap_file);
  */
 bool fits_in_free_space(std::uint64_t free_blocks, std::uint64_t total_blocks,
     std::uint64_t block_size, std::int64_t bytes);
+
+/*
+ * Bytes the swap file's file system leaves to non-root; 0 when it cannot
+ * tell, or when already into root's reserve.
+ */
+std::int64_t room_for_swap_files(const std::string &swap_file);
+
+/*
+ * A fresh, empty swap file at path, mode 0600 from the start; none, errno
+ * set, when it cannot be created.
+ */
+UniqueFd create_swap_file(const std::string &path);
+
+/* Writes zeros over the given bytes from offset on: false, errno set. */
+bool write_zeros(int fd, std::int64_t offset, std::int64_t bytes);
 
 /*
  * Writes a fresh swap file of the given size, mode 0600 from the start.

@@ -146,6 +146,17 @@ choose_devices_to_keep(const Settings &settings,
 	return keep;
 }
 
+std::int32_t
+file_ahead_size(const Settings &settings, std::int64_t room_mib)
+{
+	if (settings.write_ahead != 1)
+		return 0;
+	auto step = grow_step(settings);
+	if (!step || step->new_size > room_mib)
+		return 0;
+	return step->new_size;
+}
+
 std::int64_t
 pause_after(std::optional<std::int64_t> free_swap, const Settings &settings)
 {

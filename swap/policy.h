@@ -63,6 +63,14 @@ std::vector<SwapDevice> choose_devices_to_keep(const Settings &settings,
     std::vector<SwapDevice> in_service);
 
 /*
+ * The size of the next grow's file to keep written ahead, MiB: what the
+ * next grow would write, while WRITE_AHEAD is 1, a grow is allowed and
+ * room_mib (the room the file system leaves us, counting what the file
+ * ahead holds already) takes it; else 0, none.
+ */
+std::int32_t file_ahead_size(const Settings &settings, std::int64_t room_mib);
+
+/*
  * The pause after a cycle, in milliseconds: QUICK_WAIT while free swap is
  * under twice GROW_BUFFER and a grow is still allowed, else WAIT_TIME.
  * Nothing read (free_swap empty) waits WAIT_TIME.

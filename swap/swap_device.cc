@@ -19,6 +19,7 @@
 
 #include "core/journal.h"
 #include "swap/backing_file.h"
+#include "swap/file_ahead.h"
 #include "swap/md_device.h"
 #include "swap/ownership.h"
 
@@ -28,13 +29,15 @@ namespace {
 constexpr int release_attempts = 10;
 
 /*
- * Writes, attaches and activates a device of the given size.  Whatever
- * did not come up is taken away again; returns the unit or -1.
+ * Writes, or takes the file written ahead, then attaches and activates a
+ * device of the given size.  Whatever did not come up is taken away
+ * again; returns the unit or -1.
  */
 int
 bring_up_device(Settings &settings, std::int32_t mib)
 {
-	if (!fill_swap_file(settings.swap_file, mib)) {
+	if (!place_file_ahead(settings, mib) &&
+	    !fill_swap_file(settings.swap_file, mib)) {
 		journal_failure(settings.journal,
 		    "cannot write %s (%d MiB): %s", settings.swap_file.c_str(),
 		    mib, std::strerror(errno));
@@ -201,6 +204,8 @@ resize_swap(Settings &settings, const Resize &resize)
 	}
 	if (new_unit >= 0)
 		put_in_service(settings, new_unit, resize.new_size);
+	/* Another size, or room freed: writing ahead may go through now. */
+	settings.file_ahead.given_up = false;
 	tell_resize(settings, resize.direction, before, new_unit, retired);
 	return true;
 }
@@ -210,6 +215,7 @@ void
 release_swap(Settings &settings)
 {
 	remove_swap_file_name(settings.swap_file);
+	drop_file_ahead(settings);
 	try {
 		release_every_device(settings);
 	} catch (const std::bad_alloc &) {

@@ -25,9 +25,10 @@ bool resize_swap(Settings &settings, const Resize &resize);
 bool clear_stale_devices(Settings &settings);
 
 /*
- * At stop: removes the swap file's name and retires every disk over the
- * swap file that the system lists, whatever the record holds, retrying for
- * a while a swapoff that is refused for want of memory.
+ * At stop: removes the swap file's name and the file ahead, and retires
+ * every disk over the swap file that the system lists, whatever the
+ * record holds, retrying for a while a swapoff that is refused for want
+ * of memory.
  */
 void release_swap(Settings &settings);
 

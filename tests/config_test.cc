@@ -14,7 +14,8 @@ struct Expect {
 	std::optional<std::int32_t> grow_buffer = {}, reduce_buffer = {},
 	                            delta_size = {}, wait_time = {},
 	                            max_size = {}, use_syslog = {},
-	                            quick_wait = {}, max_devices = {};
+	                            quick_wait = {}, max_devices = {},
+	                            write_ahead = {};
 };
 
 struct Row {
@@ -56,6 +57,8 @@ check(const Row &row, const Settings &s)
 	    << row.what;
 	EXPECT_EQ(s.max_devices, e.max_devices.value_or(d.max_devices))
 	    << row.what;
+	EXPECT_EQ(s.write_ahead, e.write_ahead.value_or(d.write_ahead))
+	    << row.what;
 }
 
 TEST(Config, Separator)
@@ -85,13 +88,18 @@ TEST(Config, KeysAndValues)
 	const Row rows[] = {
 		{ "every key", "SWAP_FILE /a b\nGROW_BUFFER 1\nREDUCE_BUFFER 2\n"
 		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\nSYSLOG 1\n"
-		  "QUICK_WAIT 6\nMAX_DEVICES 7\n",
-		  {"/a b", 1, 2, 3, 4, 5, 1, 6, 7} },
+		  "QUICK_WAIT 6\nMAX_DEVICES 7\nWRITE_AHEAD 1\n",
+		  {"/a b", 1, 2, 3, 4, 5, 1, 6, 7, 1} },
 		{ "no key swallows another: MAX_ and WAIT_",
 		  "MAX_DEVICES=4\nMAX_SIZE=9\nQUICK_WAIT:250\nWAIT_TIME 3\n",
 		  {.wait_time = 3, .max_size = 9, .quick_wait = 250, .max_devices = 4} },
 		{ "the new keys by prefix, as the others",
 		  "MAX_DEVICES16\nQUICK_WAIT_TIME 9\n", {.max_devices = 6} },
+		{ "WRITE_AHEAD by prefix; the last line wins",
+		  "WRITE_AHEAD_FILES 1\nWRITE_AHEAD=1\nWRITE_AHEAD 0 # off\n",
+		  {.write_ahead = 0} },
+		{ "WRITE_AHEAD by prefix, a letter as separator",
+		  "WRITE_AHEADx1\n", {.write_ahead = 1} },
 		{ "SYSLOG is read as the other numbers are",
 		  "SYSLOG=1 # on\nSYSLOGGING 1\n", {.use_syslog = 1} },
 		{ "lower case and indented keys are comments",
@@ -145,29 +153,31 @@ TEST(Config, LongLines)
 }
 
 /*
- * The shipped sample spells out the defaults of the keys it sets and leaves
- * the others commented out; every field starts poisoned, so a key the
- * reader skipped shows.
+ * The shipped sample spells out the defaults of the keys it sets, turns on
+ * the three that keep up with fast growth, each with its default in its
+ * comment, and leaves SYSLOG commented out; every field starts poisoned,
+ * so a key the reader skipped shows.
  */
-TEST(Config, SampleSetsEveryKeyToItsDefault)
+TEST(Config, SampleSetsEveryKey)
 {
+	const Settings d;
 	/* clang-format off */
 	const struct {
 		const char *key;
 		std::int32_t Settings::*field;
-		bool set;
+		std::optional<std::int32_t> value; /* none: commented out */
 	} keys[] = {
-		{ "GROW_BUFFER", &Settings::grow_buffer, true },
-		{ "REDUCE_BUFFER", &Settings::reduce_buffer, true },
-		{ "DELTA_SIZE", &Settings::delta_size, true },
-		{ "WAIT_TIME", &Settings::wait_time, true },
-		{ "MAX_SIZE", &Settings::max_size, true },
-		{ "QUICK_WAIT", &Settings::quick_wait, false },
-		{ "MAX_DEVICES", &Settings::max_devices, false },
-		{ "SYSLOG", &Settings::use_syslog, false },
+		{ "GROW_BUFFER", &Settings::grow_buffer, d.grow_buffer },
+		{ "REDUCE_BUFFER", &Settings::reduce_buffer, d.reduce_buffer },
+		{ "DELTA_SIZE", &Settings::delta_size, d.delta_size },
+		{ "WAIT_TIME", &Settings::wait_time, d.wait_time },
+		{ "MAX_SIZE", &Settings::max_size, d.max_size },
+		{ "QUICK_WAIT", &Settings::quick_wait, 250 },
+		{ "MAX_DEVICES", &Settings::max_devices, 8 },
+		{ "WRITE_AHEAD", &Settings::write_ahead, 1 },
+		{ "SYSLOG", &Settings::use_syslog, std::nullopt },
 	};
 	/* clang-format on */
-	const Settings defaults;
 	const std::string sample = read_file(SAMPLE_CONFIG);
 	Settings settings;
 	settings.config_file = SAMPLE_CONFIG;
@@ -176,17 +186,26 @@ TEST(Config, SampleSetsEveryKeyToItsDefault)
 		settings.*key.field = -99;
 
 	ASSERT_TRUE(load_config(settings));
-	EXPECT_EQ(settings.swap_file, defaults.swap_file);
+	EXPECT_EQ(settings.swap_file, d.swap_file);
 	for (auto &key : keys) {
-		if (key.set) {
-			EXPECT_EQ(settings.*key.field, defaults.*key.field)
-			    << key.key;
-		} else {
-			EXPECT_EQ(settings.*key.field, -99) << key.key;
-			EXPECT_NE(sample.find(
-			              std::string("\n#") + key.key + " "),
+		EXPECT_EQ(settings.*key.field, key.value.value_or(-99))
+		    << key.key;
+		const std::string commented = std::string("\n#") + key.key +
+		    " ";
+		EXPECT_EQ(sample.find(commented) != std::string::npos,
+		    !key.value)
+		    << key.key << " is not there to uncomment";
+		/* An admin sees what leaving the key out would give. */
+		if (key.value && *key.value != d.*key.field) {
+			const std::string said = "Default: " +
+			    std::to_string(d.*key.field) + ", ";
+			const std::size_t line = sample.find(
+			    std::string("\n") + key.key + " ");
+			const std::size_t comment = sample.rfind("\n\n", line);
+			EXPECT_NE(sample.substr(comment, line - comment)
+			              .find(said),
 			    std::string::npos)
-			    << key.key << " is not there to uncomment";
+			    << key.key << "'s comment does not say its default";
 		}
 	}
 }

@@ -4,7 +4,12 @@
  */
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include "tests/testbed.h"
 
@@ -44,10 +49,41 @@ TEST_F(Running, GrowsUnderPressureAndShrinksWhenItPasses)
 	EXPECT_EQ(daemon.output(), "");
 }
 
+/* Now, as the stand-in tools stamp their calls. */
+double
+now()
+{
+	return std::chrono::duration<double>(
+	    std::chrono::system_clock::now().time_since_epoch())
+	    .count();
+}
+
+/*
+ * The pauses between cycles that began after a time: from one cycle's
+ * last call to the next cycle's first probe.  Each cycle reads the totals
+ * twice.
+ */
+std::vector<double>
+pauses_since(const SimHost &host, double since)
+{
+	std::vector<double> pauses;
+	auto calls = host.timed_calls();
+	int probes = 0;
+
+	for (std::size_t i = 0; i < calls.size(); i++) {
+		if (calls[i].line != "swapctl -s -m" || probes++ % 2 != 0)
+			continue;
+		if (i > 0 && calls[i - 1].at >= since)
+			pauses.push_back(calls[i].at - calls[i - 1].at);
+	}
+	return pauses;
+}
+
 /*
  * QUICK_WAIT shortens the pause only while free swap is under twice the
- * floor (64 MiB here) and a grow is still allowed.  Cycles are counted in
- * two seconds: four at 250 ms would be plenty, two is WAIT_TIME 1.
+ * floor (64 MiB here) and a grow is still allowed; else it is WAIT_TIME's
+ * second.  The pause itself is measured, so a slow machine only makes
+ * the cycles longer.
  */
 TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
 {
@@ -78,15 +114,68 @@ TEST(QuickWait, OnlyWhileSwapRunsShortAndCanGrow)
 			    (row.foreign_total != "100" ||
 			        host.largest_active() == 4);
 		})) << row.what;
-		int probes = host.probes();
-		usleep(2000 * 1000);
-		int cycles = (host.probes() - probes) / 2;
-		if (row.quick)
-			EXPECT_GE(cycles, 5) << row.what;
-		else
-			EXPECT_LE(cycles, 3) << row.what;
+		const double settled = now();
+		ASSERT_TRUE(eventually([&] {
+			return pauses_since(host, settled).size() >= 3;
+		})) << row.what;
+		for (double pause : pauses_since(host, settled)) {
+			if (row.quick) {
+				EXPECT_GE(pause, 0.24) << row.what;
+				EXPECT_LT(pause, 0.9) << row.what;
+			} else {
+				EXPECT_GE(pause, 0.99) << row.what;
+			}
+		}
 		daemon.signal(SIGTERM);
 		EXPECT_EQ(daemon.wait_exit(), 0) << row.what;
+	}
+}
+
+/*
+ * With the next step's file written ahead, the grow's mdconfig -a follows
+ * the probe that called for it with no fill between them.  Fills are
+ * slowed to 4 MB/s, so one of 4 MiB takes a second.
+ */
+TEST(WriteAhead, GrowsWithoutWaitingForAFill)
+{
+	for (bool ahead : { false, true }) {
+		SimHost host;
+		host.ctl({ "set", "foreign_total", "100" });
+		const std::string config = host.small_config(
+		    ahead ? "WRITE_AHEAD 1\n" : "");
+		Daemon daemon(host, { "-c", config }, nullptr,
+		    { "LD_PRELOAD=" PACE_WRITES_SHIM, "PACE_WRITES_MBPS=4",
+		        "ASAN_OPTIONS=verify_asan_link_order=0" });
+		const std::string file_ahead = host.swap_file + ".ahead";
+		ASSERT_TRUE(eventually([&] {
+			struct stat st;
+			return host.probes() >= 2 &&
+			    (!ahead ||
+			        (stat(file_ahead.c_str(), &st) == 0 &&
+			            st.st_size == 4 << 20));
+		})) << ahead;
+		usleep(200 * 1000); /* synced */
+
+		host.ctl({ "set", "used", "40" });
+		ASSERT_TRUE(eventually([&] {
+			return host.largest_active() == 4;
+		})) << ahead;
+		double probed = 0, attached = 0;
+		for (auto &call : host.timed_calls()) {
+			if (call.line == "swapctl -s -m" && attached == 0)
+				probed = call.at;
+			if (call.line.starts_with("mdconfig -a ") &&
+			    attached == 0)
+				attached = call.at;
+		}
+		if (ahead) {
+			EXPECT_LT(attached - probed, 0.5);
+		} else {
+			EXPECT_GE(attached - probed, 1.0) << "not slowed";
+		}
+		daemon.signal(SIGTERM);
+		EXPECT_EQ(daemon.wait_exit(), 0) << ahead;
+		EXPECT_FALSE(exists(file_ahead)) << ahead;
 	}
 }
 

@@ -184,6 +184,41 @@ TEST(ChooseDevicesToKeep, Table)
 	}
 }
 
+/* The file written ahead is the next grow's, while one is allowed. */
+TEST(FileAheadSize, Table)
+{
+	/* clang-format off */
+	const struct {
+		const char *what;
+		Devices devices;
+		std::int32_t write_ahead, max_devices, max_size;
+		std::int64_t room;
+		std::int32_t expected;
+	} files[] = {
+		{ "off by default", one(256), 0, 1, 0, 9999, 0 },
+		{ "only 1 turns it on", one(256), 2, 1, 0, 9999, 0 },
+		{ "no device yet: the first step", {}, 1, 1, 0, 9999, 256 },
+		{ "replacing the only device", one(256), 1, 1, 0, 9999, 512 },
+		{ "replacing the smallest of a full set",
+		  { { 5, 512 }, { 6, 256 } }, 1, 2, 0, 9999, 512 },
+		{ "a free slot: one step", one(512), 1, 4, 0, 9999, 256 },
+		{ "MAX_SIZE reached", one(256), 1, 1, 256, 9999, 0 },
+		{ "MAX_SIZE allows one step more", one(256), 1, 1, 512, 9999, 512 },
+		{ "no room", one(256), 1, 1, 0, 511, 0 },
+		{ "just room", one(256), 1, 1, 0, 512, 512 },
+	};
+	/* clang-format on */
+	for (auto &row : files) {
+		Settings settings;
+		settings.devices = row.devices;
+		settings.write_ahead = row.write_ahead;
+		settings.max_devices = row.max_devices;
+		settings.max_size = row.max_size;
+		EXPECT_EQ(file_ahead_size(settings, row.room), row.expected)
+		    << row.what;
+	}
+}
+
 /* QUICK_WAIT while swap runs short and a grow is still allowed. */
 TEST(PauseAfter, Table)
 {

@@ -31,6 +31,27 @@ if [ -n "$lint" ]; then
 	exit 1
 fi
 
+# Every message the daemon can write is explained in DIAGNOSTICS: each
+# format in the code, its conversions read as any words, is on a line there.
+MORVEND_DIAGNOSTICS=$(mandoc -T ascii -O width=400 "$dest/share/man/man8/morvend.8" |
+    col -bx | sed -n '/^DIAGNOSTICS/,/^SEE ALSO/p')
+export MORVEND_DIAGNOSTICS
+missing=$(cd "$source" && perl -0777 -ne '
+	while (/\b(complain|journal_tell|journal_failure)\s*\(([^;{]*?)\)\s*;/sg) {
+		my ($call, $args) = ($1, $2);
+		next unless $args =~ /((?:"(?:[^"\\]|\\.)*"\s*)+)/s;
+		my $format = join "", $1 =~ /"((?:[^"\\]|\\.)*)"/g;
+		$format =~ s/\\(.)/$1/g;
+		$format = "morvend: $format" if $call eq "complain";
+		my $pattern = join "[^\n]+", map { quotemeta }
+		    split /%[-+ #0-9.]*(?:ll|l|z|h)?[a-z]/, $format, -1;
+		print "$format\n" unless $ENV{MORVEND_DIAGNOSTICS} =~ /$pattern/;
+	}' core/*.cc swap/*.cc)
+if [ -n "$missing" ]; then
+	printf 'FAIL not in DIAGNOSTICS of morvend(8):\n%s\n' "$missing"
+	exit 1
+fi
+
 # Each header has a floor; a file includes only its own header and those of
 # lower floors.  A header missing here fails too: give it its floor.
 floor() {
@@ -38,7 +59,7 @@ floor() {
 	core/journal.h|core/number.h|core/unique_fd.h|core/stdio_file.h|core/version.h) echo 0 ;;
 	core/settings.h|swap/parse.h|swap/shell.h) echo 1 ;;
 	swap/probe.h|swap/backing_file.h|swap/policy.h) echo 2 ;;
-	swap/md_device.h) echo 3 ;;
+	swap/md_device.h|swap/file_ahead.h) echo 3 ;;
 	swap/ownership.h) echo 4 ;;
 	swap/swap_device.h) echo 5 ;;
 	core/config.h|core/options.h|core/background.h|core/stop_signal.h) echo 6 ;;

@@ -3,7 +3,8 @@
 # the tracked files under NAME-VERSION/; it builds with the port's own
 # CMAKE_ARGS and CMAKE_OFF and no test framework, and a staged install,
 # manuals compressed as the ports framework does, is exactly pkg-plist;
-# the Makefile names the tarball, version and license that are there.
+# the Makefile names the tarball, version and license that are there, and
+# its rc.d script is the source tree's, with the port's own substitutions.
 # usage: port_test.sh BUILD_DIR SOURCE_DIR NAME VERSION   (exit 77: skipped)
 set -u
 build=$1 source=$2 name=$3 version=$4
@@ -14,12 +15,24 @@ work=$(mktemp -d /tmp/morvend-port.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
-var() { sed -n "s/^$1=[[:space:]]*//p" "$port/Makefile"; }
+# A variable's value, its continued lines joined.
+var() {
+	sed -e :a -e '/\\$/N; s/[[:space:]]*\\\n[[:space:]]*/ /; ta' "$port/Makefile" |
+	    sed -n "s/^$1=[[:space:]]*//p"
+}
 
 # The Makefile names what is there.
 [ "$(var PORTNAME)" = "$name" ] || fail "PORTNAME $(var PORTNAME), not $name"
 [ "$(var DISTVERSION)" = "$version" ] || fail "DISTVERSION $(var DISTVERSION), not $version"
 [ "$(var LICENSE)" = BSD2CLAUSE ] || fail "LICENSE $(var LICENSE)"
+[ "$(var CMAKE_OFF)" = "$(var CMAKE_OFF | tr ' ' '\n' | sort | paste -sd ' ' -)" ] ||
+    fail "CMAKE_OFF is not sorted: $(var CMAKE_OFF)"
+[ "$(var USE_RC_SUBR)" = "$name" ] || fail "USE_RC_SUBR $(var USE_RC_SUBR), not $name"
+sed -e "s|@CMAKE_INSTALL_FULL_SBINDIR@|%%PREFIX%%/sbin|" \
+    -e "s|@MORVEND_CONFIG_FILE@|%%PREFIX%%/etc/$name.conf|" \
+    -e "s|@MORVEND_PID_FILE@|/var/run/$name.pid|" "$source/etc/rc.d/$name.in" |
+    diff - "$port/files/$name.in" >/dev/null ||
+    fail "files/$name.in is not etc/rc.d/$name.in with the port's substitutions"
 
 # The tarball: the tracked files, under one directory, with its distinfo.
 mkdir "$work/out" "$work/src"

@@ -1,39 +1,109 @@
 #!/bin/sh
-# The rc.d script, sourced with a stand-in rc.subr that records what the
-# script gives it.  usage: rc_test.sh BUILD_DIR SOURCE_DIR PREFIX
-set -eu
-build=$1 source=$2 prefix=$3
+# The rc.d script under a stand-in rc.subr that behaves as FreeBSD's where
+# the script relies on it, starting the real daemon against the simulated
+# host.  Each row is an rc.conf, then service commands and what they
+# print; the daemon's PID file goes to a /var/run of the test's own, in a
+# mount namespace.  usage: rc_test.sh BUILD_DIR SOURCE_DIR PREFIX
+# (exit 77: no mount namespace here)
+set -u
+build=$(cd "$1" && pwd) source=$(cd "$2" && pwd) prefix=$3
+if [ -z "${MORVEND_RC_NAMESPACE:-}" ]; then
+	unshare -m --propagation private true 2>/dev/null ||
+	    { echo "SKIP: no mount namespace to keep /var/run apart"; exit 77; }
+	MORVEND_RC_NAMESPACE=1 exec unshare -m --propagation private \
+	    sh "$0" "$@"
+fi
 work=$(mktemp -d /tmp/morvend-rc.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'sh "$work/morvend" onestop >/dev/null 2>&1; rm -rf "$work"' EXIT
 failed=0
+fail() { echo "FAIL $*"; failed=1; }
 
 script="$build/rc.d/morvend"
-grep -q '^# PROVIDE: morvend$' "$script"
-grep -q '^# KEYWORD: .*shutdown' "$script" || { echo "not stopped at shutdown"; failed=1; }
-grep -q '^# KEYWORD: .*nojail' "$script" || { echo "runs in a jail"; failed=1; }
-sed "s|^\. /etc/rc.subr$|. $source/tests/rc/rc.subr|" "$script" >"$work/morvend"
-grep -q "tests/rc/rc.subr" "$work/morvend"
+grep -q '^# PROVIDE: morvend$' "$script" || fail "no PROVIDE"
+grep -q '^# KEYWORD: .*shutdown' "$script" || fail "not stopped at shutdown"
+grep -q '^# KEYWORD: .*nojail' "$script" || fail "runs in a jail"
+grep -q "^command=\"$prefix/sbin/\${name}\"$" "$script" || fail "command not in $prefix/sbin"
+# The stand-in rc.subr, and the daemon as built.
+sed -e "s|^\. /etc/rc.subr$|. $source/tests/rc/rc.subr|" \
+    -e "s|^command=.*|command=\"$build/morvend\"|" "$script" >"$work/morvend"
 
-# What run_rc_command is given, for: enabled, configuration, oomprotect.
-given() {
-	printf '%s\n' "argument=start" "name=morvend" \
-	    "desc=Keep a cushion of free swap" "rcvar=morvend_enable=$1" \
-	    "command=$prefix/sbin/morvend" "pidfile=/var/run/morvend.pid" \
-	    "command_args=-d -p -c $2" "oomprotect=$3"
+mkdir "$work/run" "$work/swap" "$work/my conf"
+mount --bind "$work/run" /var/run || { echo "SKIP: cannot mount over /var/run"; exit 77; }
+export SIMHOST_STATE="$work/host" RC_PROTECT_LOG="$work/protect"
+PATH="$source/simhost/bin:$PATH"
+"$source/simhost/simctl" init
+# Room to spare: a daemon that missed its file grows nothing on defaults.
+"$source/simhost/simctl" set foreign_total 1000
+config="$work/my conf/morvend.conf"
+printf 'SWAP_FILE %s\n' "$work/swap/swap0" >"$config"
+
+pid() { cat /var/run/morvend.pid 2>/dev/null; }
+
+# rc.conf, service command, what it prints (both streams, PID as PID).
+row() {
+	printf '%s' "$1" >"$work/rc.conf"
+	# A file, not a pipe: the daemon keeps the streams it was given.
+	RC_CONF="$work/rc.conf" sh "$work/morvend" "$2" >"$work/out" 2>&1
+	status=$?
+	got=$(cat "$work/out")
+	p=$(pid)
+	[ -z "$p" ] || got=$(printf '%s' "$got" | sed "s/$p/PID/g")
+	[ "$got" = "$3" ] || fail "$2 with $1: printed
+$got
+--- expected
+$3"
+	[ "$status" = "${4:-0}" ] || fail "$2 with $1: status $status, not ${4:-0}"
 }
+enabled="morvend_enable=YES
+morvend_config=\"$config\"
+"
 
-check() {	# what, rc.conf, expected
-	printf '%s' "$2" >"$work/rc.conf"
-	got=$(RC_CONF="$work/rc.conf" sh "$work/morvend" start)
-	if [ "$got" != "$3" ]; then
-		printf 'FAIL %s\n--- expected\n%s\n--- got\n%s\n' "$1" "$3" "$got"
-		failed=1
-	fi
-}
+# Not enabled: nothing starts, unless asked with onestart.
+row "" start "Cannot 'start' morvend. Set morvend_enable to YES in /etc/rc.conf or use 'onestart' instead of 'start'."
+[ -z "$(pid)" ] || fail "a start that was not enabled wrote a PID file"
+row "morvend_config=\"$config\"
+" onestart "Starting morvend."
+row "" onestatus "morvend is running as pid PID."
+row "" onestop "Stopping morvend.
+Waiting for PIDS: PID."
 
-check "defaults" "" "$(given NO "$prefix/etc/morvend.conf" ALL)"
-check "rc.conf settings" 'morvend_enable="YES"
-morvend_config="/etc/alt.conf"
-morvend_oomprotect="YES"
-' "$(given YES /etc/alt.conf YES)"
+# A config path with a blank, the defaults' protection of the tools too.
+: >"$work/protect"
+row "$enabled" start "Starting morvend."
+[ "$(tr '\0' '\n' <"/proc/$(pid)/cmdline" | tail -n 1)" = "$config" ] ||
+    fail "started as: $(tr '\0' '|' <"/proc/$(pid)/cmdline")"
+[ "$(cat "$work/protect")" = "protect -d -i -p $(pid)" ] ||
+    fail "protected as: $(cat "$work/protect")"
+row "$enabled" status "morvend is running as pid PID."
+row "$enabled" start "morvend already running? (pid=PID)." 1
+row "$enabled" stop "Stopping morvend.
+Waiting for PIDS: PID."
+row "$enabled" status "morvend is not running." 1
+[ -z "$(ls "$work/swap")" ] || fail "the stop left $(ls "$work/swap")"
+
+# An empty morvend_oomprotect protects nothing.
+: >"$work/protect"
+row "${enabled}morvend_oomprotect=\"\"
+" start "Starting morvend."
+[ ! -s "$work/protect" ] || fail "protected with morvend_oomprotect=\"\": $(cat "$work/protect")"
+row "$enabled" stop "Stopping morvend.
+Waiting for PIDS: PID."
+
+# A missing config, and flags that would start nothing, start nothing.
+rm -f /var/run/morvend.pid
+row "morvend_enable=YES
+morvend_config=\"$work/missing.conf\"
+" start "$work/morvend: WARNING: $work/missing.conf is not readable.
+$work/morvend: WARNING: failed precmd routine for morvend" 1
+row "morvend_enable=YES
+morvend_config=\"$work\"
+" start "$work/morvend: WARNING: $work is not readable.
+$work/morvend: WARNING: failed precmd routine for morvend" 1
+row "${enabled}morvend_flags=\"-v\"
+" start "$work/morvend: WARNING: -v in morvend_flags: set morvend_config instead of -c; -v and -h start nothing.
+$work/morvend: WARNING: failed precmd routine for morvend" 1
+row "${enabled}morvend_flags=\"-c /etc/other.conf\"
+" start "$work/morvend: WARNING: -c in morvend_flags: set morvend_config instead of -c; -v and -h start nothing.
+$work/morvend: WARNING: failed precmd routine for morvend" 1
+[ -z "$(pid)" ] || fail "a refused start wrote a PID file"
 exit $failed

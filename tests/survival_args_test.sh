@@ -28,11 +28,19 @@ row 2 "$usage" --plot x.svg
 row 2 "$usage" --settings "both/1 fastest"
 row 0 "hog: 384 MiB at each of 800 MiB/s, in a cgroup of 64 MiB" \
     --rates 800 --settings "both/1 static"
+row 0 "hog: 384 MiB at each of 100 MiB/s, in a cgroup of 64 MiB" \
+    --rates 100 --settings "ahead/5 static" --fill-mbps 200
+row 2 "$usage" --fill-mbps 0
+row 2 "$usage" --fill-mbps fast
 row 2 "$usage" --limit
 row 2 "$usage" --verbose
 row 2 "survival: the limit must be below the total, or no swap is needed" \
     --total 64 --limit 64
-[ "$(bash "$script" --dry-run --runs 1 | sed -n 2p)" = \
-    "settings: today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 static; 1 run(s) each" ] ||
-    { echo "FAIL: the plan's second line"; failed=1; }
+[ "$(bash "$script" --dry-run --runs 1 | sed -n 2,3p)" = \
+    "settings: today/1 today/5 quick/1 quick/5 devices/1 devices/5 both/1 both/5 ahead/1 ahead/5 static; 1 run(s) each
+morvend's fills: at page-cache speed" ] ||
+    { echo "FAIL: the plan's second and third lines"; failed=1; }
+[ "$(bash "$script" --dry-run --fill-mbps 200 | sed -n 3p)" = \
+    "morvend's fills: paced at 200 MB/s" ] ||
+    { echo "FAIL: the plan's pace"; failed=1; }
 exit $failed

@@ -156,6 +156,20 @@ SimHost::commands() const
 	return commands;
 }
 
+std::vector<SimHost::Call>
+SimHost::timed_calls() const
+{
+	std::vector<Call> calls;
+
+	for (auto &line : lines_of(read_file(state + "/timed_log"))) {
+		auto blank = line.find(' ');
+		if (blank != std::string::npos)
+			calls.push_back({ std::stod(line.substr(0, blank)),
+			    line.substr(blank + 1) });
+	}
+	return calls;
+}
+
 int
 SimHost::times_run(const std::string &command) const
 {

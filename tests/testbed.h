@@ -27,6 +27,12 @@ public:
 	void ctl(const std::vector<std::string> &words) const;
 	/* What the tools were told to do: no probes, no listings. */
 	std::vector<std::string> commands() const;
+	/* Every call the tools received, probes too, with its time (s). */
+	struct Call {
+		double at;
+		std::string line;
+	};
+	std::vector<Call> timed_calls() const;
 	/* How many times the totals were read (swapctl -s -m). */
 	int probes() const;
 	/* How many times the devices were listed (mdconfig -l -v). */

@@ -1,0 +1,35 @@
+/*
+ * The next grow's file, written ahead of need (WRITE_AHEAD 1) in small
+ * pieces while the control loop waits, so that no fill lies between the
+ * probe that calls for a grow and its mdconfig -a.
+ */
+#ifndef MORVEND_SWAP_FILE_AHEAD_H
+#define MORVEND_SWAP_FILE_AHEAD_H
+
+#include <cstdint>
+#include <string>
+
+#include "core/settings.h"
+
+/* Beside the swap file, so under the same lock, with a name of its own. */
+std::string file_ahead_path(const std::string &swap_file);
+
+/*
+ * Writes one piece more of the file the next grow will want, fitting it
+ * to that size first; drops it when no grow is allowed or the file system
+ * has no room for it.  True while more remains to be written.
+ */
+bool write_ahead(Settings &settings);
+
+/*
+ * Puts the file ahead in place at the swap file for a device of mib MiB,
+ * writing the rest first if it is not whole yet.  False when there is
+ * none, or it could not be finished: it is dropped, so its room is free
+ * for a fill of the usual kind.
+ */
+bool place_file_ahead(Settings &settings, std::int32_t mib);
+
+/* Removes the file ahead, whatever state it is in. */
+void drop_file_ahead(Settings &settings);
+
+#endif
