@@ -34,7 +34,7 @@ fi
 # Every message the daemon can write is explained in DIAGNOSTICS: each
 # format in the code, its conversions read as any words, is on a line there.
 MORVEND_DIAGNOSTICS=$(mandoc -T ascii -O width=400 "$dest/share/man/man8/morvend.8" |
-    col -bx | sed -n '/^DIAGNOSTICS/,/^SEE ALSO/p')
+    sed -e 's/.\x08//g' -n -e '/^DIAGNOSTICS/,/^SEE ALSO/p')
 export MORVEND_DIAGNOSTICS
 missing=$(cd "$source" && perl -0777 -ne '
 	while (/\b(complain|journal_tell|journal_failure)\s*\(([^;{]*?)\)\s*;/sg) {
