@@ -37,28 +37,34 @@ load(const SimHost &host, const Row &row)
 	return settings;
 }
 
+/* Each number the file may set, and where a row expects it. */
+/* clang-format off */
+constexpr struct {
+	std::int32_t Settings::*field;
+	std::optional<std::int32_t> Expect::*expected;
+} numbers[] = {
+	{ &Settings::grow_buffer, &Expect::grow_buffer },
+	{ &Settings::reduce_buffer, &Expect::reduce_buffer },
+	{ &Settings::delta_size, &Expect::delta_size },
+	{ &Settings::wait_time, &Expect::wait_time },
+	{ &Settings::max_size, &Expect::max_size },
+	{ &Settings::use_syslog, &Expect::use_syslog },
+	{ &Settings::quick_wait, &Expect::quick_wait },
+	{ &Settings::max_devices, &Expect::max_devices },
+	{ &Settings::write_ahead, &Expect::write_ahead },
+};
+/* clang-format on */
+
 void
 check(const Row &row, const Settings &s)
 {
 	const Settings d;
 	const Expect &e = row.expect;
 	EXPECT_EQ(s.swap_file, e.swap_file.value_or(d.swap_file)) << row.what;
-	EXPECT_EQ(s.grow_buffer, e.grow_buffer.value_or(d.grow_buffer))
-	    << row.what;
-	EXPECT_EQ(s.reduce_buffer, e.reduce_buffer.value_or(d.reduce_buffer))
-	    << row.what;
-	EXPECT_EQ(s.delta_size, e.delta_size.value_or(d.delta_size))
-	    << row.what;
-	EXPECT_EQ(s.wait_time, e.wait_time.value_or(d.wait_time)) << row.what;
-	EXPECT_EQ(s.max_size, e.max_size.value_or(d.max_size)) << row.what;
-	EXPECT_EQ(s.use_syslog, e.use_syslog.value_or(d.use_syslog))
-	    << row.what;
-	EXPECT_EQ(s.quick_wait, e.quick_wait.value_or(d.quick_wait))
-	    << row.what;
-	EXPECT_EQ(s.max_devices, e.max_devices.value_or(d.max_devices))
-	    << row.what;
-	EXPECT_EQ(s.write_ahead, e.write_ahead.value_or(d.write_ahead))
-	    << row.what;
+	for (auto &number : numbers)
+		EXPECT_EQ(s.*number.field,
+		    (e.*number.expected).value_or(d.*number.field))
+		    << row.what << ", field " << &number - numbers;
 }
 
 TEST(Config, Separator)
