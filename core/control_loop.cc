@@ -17,6 +17,25 @@
 #include "swap/probe.h"
 #include "swap/swap_device.h"
 
+namespace {
+
+/* Once each time the kernel's limit starts to refuse grows. */
+void
+tell_kernel_limit(Settings &settings, std::int64_t free_swap)
+{
+	const bool refused = free_swap < settings.grow_buffer &&
+	    grow_bound(settings) == GrowBound::kernel_limit;
+
+	if (refused && !settings.kernel_limit_told)
+		journal_tell(settings.journal, Priority::warning,
+		    "not growing: total swap would pass %lld MiB, half of what "
+		    "the kernel can track",
+		    static_cast<long long>(settings.kernel_swap_limit));
+	settings.kernel_limit_told = refused;
+}
+
+}
+
 /*
  * Nothing is touched until the swap file is ours and the record matches
  * the system.  A step that fails leaves the record in doubt, so the next
@@ -40,6 +59,8 @@ poll_cycle(Settings &settings)
 	if (!total || !used)
 		return std::nullopt;
 	const std::int64_t free_swap = std::int64_t{ *total } - *used;
+	settings.system_swap = *total;
+	tell_kernel_limit(settings, free_swap);
 
 	/* Which of several devices to retire depends on what each holds. */
 	std::vector<SwapArea> areas;

@@ -25,6 +25,7 @@
 #include "swap/ownership.h"
 #include "swap/parse.h"
 #include "swap/policy.h"
+#include "swap/probe.h"
 #include "swap/swap_device.h"
 
 namespace {
@@ -47,10 +48,26 @@ tell_start(const Settings &settings)
 		journal_tell(settings.journal, Priority::info,
 		    "grows by adding devices, up to %zu",
 		    device_slots(settings));
-	if (settings.write_ahead == 1)
+	if (settings.kernel_swap_limit > 0)
 		journal_tell(settings.journal, Priority::info,
-		    "keeps the next grow's file written ahead at %s",
-		    file_ahead_path(settings.swap_file).c_str());
+		    "keeps total swap within %lld MiB, half of what the kernel "
+		    "can track",
+		    static_cast<long long>(settings.kernel_swap_limit));
+	/* With one device the next grow's file is the whole next size. */
+	if (settings.write_ahead == 1 && device_slots(settings) == 1)
+		journal_tell(settings.journal, Priority::info,
+		    "keeps the next grow's file written ahead at %s: the size "
+		    "of our swap plus %d MiB, on disk beside the swap file",
+		    file_ahead_path(settings.swap_file).c_str(),
+		    settings.delta_size);
+	else if (settings.write_ahead == 1)
+		journal_tell(settings.journal, Priority::info,
+		    "keeps the next grow's file written ahead at %s: %d MiB "
+		    "while fewer than %zu devices serve, else the smallest "
+		    "one's size plus %d MiB",
+		    file_ahead_path(settings.swap_file).c_str(),
+		    settings.delta_size, device_slots(settings),
+		    settings.delta_size);
 }
 
 /* Said where an admin will see it, then carried on: it may be a test box. */
@@ -100,6 +117,7 @@ main(int argc, char *argv[])
 	/* Disks over a path that the listing shows otherwise are never found. */
 	auto resolved = resolve_swap_file(settings->swap_file);
 	std::string listed = resolved ? *resolved : settings->swap_file;
+	settings->listed_swap_file = resolved ? *resolved : "";
 	if (const char *why = unlistable_because(listed)) {
 		complain("swap file \"%s\" %s, which mdconfig -l -v would not "
 		         "list as it is",
@@ -134,6 +152,7 @@ main(int argc, char *argv[])
 		    std::strerror(errno));
 		return 1;
 	}
+	settings->kernel_swap_limit = probe_kernel_swap_limit().value_or(0);
 	install_signal_handlers();
 	open_journal(settings->journal, settings->use_syslog);
 	tell_start(*settings);

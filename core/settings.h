@@ -47,6 +47,7 @@ struct FileAhead {
 	std::int32_t mib = 0; /* the size it is being written to */
 	std::int64_t written = 0; /* bytes written so far */
 	bool given_up = false; /* a write failed: wait for the next step */
+	bool trouble_told = false; /* since it was last whole */
 };
 
 /* An empty path stands for one that is not set: nothing opens under it. */
@@ -73,8 +74,13 @@ struct Settings {
 	/* The swap we own now, as far as the system last told us. */
 	std::vector<SwapDevice> devices; /* in service, oldest first */
 	std::vector<StaleDevice> stale_devices; /* retried each cycle */
+	std::int64_t system_swap = 0; /* MiB in service, ours and others' */
+	std::int64_t kernel_swap_limit = 0; /* MiB of the total; 0: no bound */
+	bool kernel_limit_told = false; /* in this run of refused grows */
 	FileAhead file_ahead;
 	UniqueFd swap_lock; /* held: the swap file is ours */
+	/* As last resolved: what to look for once the directory is gone. */
+	std::string listed_swap_file;
 	bool record_matches_system = false;
 	Journal journal;
 };

@@ -5,14 +5,18 @@
 #include <signal.h>
 #include <time.h>
 
-volatile std::sig_atomic_t running = 1;
-
 namespace {
 
 void
 stop_handler(int /* signo */)
 {
 	running = 0;
+}
+
+/* The write that met a closed pipe fails with EPIPE instead. */
+void
+write_fails(int /* signo */)
+{
 }
 
 }
@@ -22,7 +26,10 @@ stop_handler(int /* signo */)
  * command resumes after the handler, only the pause between cycles ends.
  * A supervisor may have handed the stop signals down blocked.  A write
  * past a file-size limit (ulimit -f, a login class) must fail, so that the
- * short swap file is removed, rather than kill the daemon mid-fill.
+ * short swap file is removed, rather than kill the daemon mid-fill.  So
+ * must a log line written to a pipe whose reader went away, rather than
+ * kill the daemon with its devices in service; that one is caught, not
+ * ignored, so that the tools run with the default, as pipelines expect.
  */
 void
 install_signal_handlers()
@@ -43,6 +50,8 @@ install_signal_handlers()
 	ignore.sa_handler = SIG_IGN;
 	sigemptyset(&ignore.sa_mask);
 	sigaction(SIGXFSZ, &ignore, nullptr);
+	action.sa_handler = write_fails;
+	sigaction(SIGPIPE, &action, nullptr);
 }
 
 /*

@@ -1,14 +1,18 @@
-/* SIGTERM and SIGINT: stop after the cycle at hand; SIGXFSZ: ignored. */
+/*
+ * SIGTERM and SIGINT: stop after the step at hand; SIGXFSZ and SIGPIPE:
+ * a write that fails, not a death.
+ */
 #ifndef MORVEND_CORE_STOP_SIGNAL_H
 #define MORVEND_CORE_STOP_SIGNAL_H
 
-#include <csignal>
 #include <cstdint>
 
-/* Cleared by the stop handler; the daemon's only global. */
-extern volatile std::sig_atomic_t running;
+#include "core/stop_flag.h"
 
-/* The stop signals end the loop; a file-size limit fails a write. */
+/*
+ * The stop signals end the loop; a file-size limit or a closed pipe fails
+ * a write.
+ */
 void install_signal_handlers();
 
 /*

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/stop_flag.h"
 #include "swap/backing_file.h"
 
 namespace {
@@ -221,8 +222,21 @@ fill_swap_file(const std::string &path, std::int32_t mib)
 	int fd = create_swap_file(path).release();
 	if (fd < 0)
 		return false;
-	bool written = write_zeros(fd, 0, bytes);
-	int error = errno;
+	bool written = true;
+	int error = 0;
+	/* A stop never waits for a fill: rc.shutdown would not either. */
+	constexpr auto piece = static_cast<std::int64_t>(zero_chunk);
+	for (std::int64_t offset = 0; written && offset < bytes;
+	     offset += piece) {
+		if (!running) {
+			written = false;
+			error = ECANCELED;
+		} else if (!write_zeros(fd, offset,
+		               std::min(bytes - offset, piece))) {
+			written = false;
+			error = errno;
+		}
+	}
 	if (close(fd) != 0 && written) {
 		written = false;
 		error = errno;

@@ -57,8 +57,8 @@ bool write_zeros(int fd, std::int64_t offset, std::int64_t bytes);
 
 /*
  * Writes a fresh swap file of the given size, mode 0600 from the start.
- * Fails, leaving no file behind and errno set, when it would not fit or a
- * write fails.
+ * Fails, leaving no file behind and errno set, when it would not fit, a
+ * write fails, or a stop comes first (ECANCELED).
  */
 bool fill_swap_file(const std::string &path, std::int32_t mib);
 

@@ -16,20 +16,29 @@ std::string file_ahead_path(const std::string &swap_file);
 
 /*
  * Writes one piece more of the file the next grow will want, fitting it
- * to that size first; drops it when no grow is allowed or the file system
- * has no room for it.  True while more remains to be written.
+ * to that size first; drops it when no grow is allowed or it would leave
+ * less than its own size free beside it, and lets it go when it was
+ * removed or changed from outside.  True while more remains to be
+ * written.
  */
 bool write_ahead(Settings &settings);
 
 /*
  * Puts the file ahead in place at the swap file for a device of mib MiB,
  * writing the rest first if it is not whole yet.  False when there is
- * none, or it could not be finished: it is dropped, so its room is free
- * for a fill of the usual kind.
+ * none, it could not be finished, a stop came first, or the file on disk
+ * is not whole: it is dropped, so its room is free for a fill of the
+ * usual kind.
  */
 bool place_file_ahead(Settings &settings, std::int32_t mib);
 
 /* Removes the file ahead, whatever state it is in. */
 void drop_file_ahead(Settings &settings);
+
+/* Closes it without removing it: its path may be another daemon's now. */
+void let_go_of_file_ahead(Settings &settings);
+
+/* A step changes the next grow's size or frees room: try again. */
+void file_ahead_after_step(Settings &settings);
 
 #endif

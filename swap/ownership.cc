@@ -8,6 +8,7 @@
 #include "swap/ownership.h"
 
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <fcntl.h>
 
@@ -20,6 +21,7 @@
 #include "core/journal.h"
 #include "core/unique_fd.h"
 #include "swap/backing_file.h"
+#include "swap/file_ahead.h"
 #include "swap/md_device.h"
 #include "swap/parse.h"
 #include "swap/policy.h"
@@ -27,16 +29,23 @@
 
 namespace {
 
-/* The swap file as the listing shows it; a failure when it cannot be. */
+/*
+ * The swap file as the listing shows it.  Disks keep the path they were
+ * attached under, so once the directory is gone (removed, renamed) they
+ * are still found under the path last resolved.
+ */
 std::optional<std::string>
-swap_file_as_listed(Journal &journal, const std::string &swap_file)
+swap_file_as_listed(Settings &settings)
 {
-	auto resolved = resolve_swap_file(swap_file);
-
-	if (!resolved)
-		journal_failure(journal, "cannot resolve %s: %s",
-		    swap_directory(swap_file).c_str(), std::strerror(errno));
-	return resolved;
+	if (auto resolved = resolve_swap_file(settings.swap_file))
+		settings.listed_swap_file = *resolved;
+	else if (settings.listed_swap_file.empty())
+		journal_failure(settings.journal, "cannot resolve %s: %s",
+		    swap_directory(settings.swap_file).c_str(),
+		    std::strerror(errno));
+	if (settings.listed_swap_file.empty())
+		return std::nullopt;
+	return settings.listed_swap_file;
 }
 
 /* One look at the system: our file as listed, the disks, the swap areas. */
@@ -47,11 +56,11 @@ struct SystemView {
 };
 
 std::optional<SystemView>
-look_at_system(Journal &journal, const std::string &swap_file)
+look_at_system(Settings &settings)
 {
-	auto file = swap_file_as_listed(journal, swap_file);
-	auto disks = list_memory_disks(journal);
-	auto areas = list_swap_areas(journal);
+	auto file = swap_file_as_listed(settings);
+	auto disks = list_memory_disks(settings.journal);
+	auto areas = list_swap_areas(settings.journal);
 	if (!file || !disks || !areas)
 		return std::nullopt;
 	return SystemView{ std::move(*file), std::move(*disks),
@@ -134,6 +143,17 @@ drop_units_not_ours(Settings &settings, const std::string &file,
 	    [&](const StaleDevice &device) { return !ours(device.unit); });
 }
 
+/* Whether another directory than the one we locked stands at the path. */
+bool
+replaced(const std::string &path, const UniqueFd &locked)
+{
+	struct stat ours, there;
+
+	return fstat(locked.get(), &ours) == 0 &&
+	    stat(path.c_str(), &there) == 0 &&
+	    (ours.st_dev != there.st_dev || ours.st_ino != there.st_ino);
+}
+
 /* Devices the record did not know of were left by an earlier run. */
 void
 tell_found(const Settings &settings, const std::vector<SwapDevice> &keep,
@@ -169,11 +189,13 @@ record_holds(const Settings &settings, int unit)
 SwapFileLock
 lock_swap_file(Settings &settings)
 {
-	if (settings.swap_lock)
-		return SwapFileLock::held;
 	std::string path = swap_directory(settings.swap_file);
+	if (settings.swap_lock && !replaced(path, settings.swap_lock))
+		return SwapFileLock::held;
 	UniqueFd directory(
 	    open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+	if (!directory && settings.swap_lock)
+		return SwapFileLock::held; /* gone again meanwhile */
 	if (!directory) {
 		journal_failure(settings.journal, "cannot open %s: %s",
 		    path.c_str(), std::strerror(errno));
@@ -184,8 +206,20 @@ lock_swap_file(Settings &settings)
 	 * daemon; running without the lock beats never running.
 	 */
 	if (flock(directory.get(), LOCK_EX | LOCK_NB) != 0 &&
-	    errno == EWOULDBLOCK)
+	    errno == EWOULDBLOCK) {
+		/* What stands at the path now is another daemon's. */
+		if (settings.swap_lock) {
+			settings.swap_lock = UniqueFd();
+			let_go_of_file_ahead(settings);
+			settings.record_matches_system = false;
+		}
+		journal_failure(settings.journal, "another morvend holds %s",
+		    path.c_str());
 		return SwapFileLock::taken;
+	}
+	/* A directory made anew: our devices are looked for again. */
+	if (settings.swap_lock)
+		settings.record_matches_system = false;
 	settings.swap_lock = std::move(directory);
 	return SwapFileLock::held;
 }
@@ -193,10 +227,13 @@ lock_swap_file(Settings &settings)
 bool
 survey_devices(Settings &settings)
 {
-	auto view = look_at_system(settings.journal, settings.swap_file);
+	auto view = look_at_system(settings);
 	if (!view)
 		return false;
 	std::vector<OurDevice> ours = ours_in(*view);
+	/* Left by a daemon killed between writing it and attaching it. */
+	if (ours.empty())
+		remove_swap_file_name(settings.swap_file);
 	std::vector<SwapDevice> keep = devices_to_keep(settings, ours);
 	std::vector<StaleDevice> stale;
 	for (const OurDevice &device : ours) {
@@ -215,7 +252,7 @@ survey_devices(Settings &settings)
 std::optional<std::vector<OurDevice>>
 give_up_every_device(Settings &settings)
 {
-	auto view = look_at_system(settings.journal, settings.swap_file);
+	auto view = look_at_system(settings);
 	if (!view)
 		return std::nullopt;
 	std::vector<OurDevice> ours = ours_in(*view);
@@ -236,7 +273,7 @@ give_up_every_device(Settings &settings)
 bool
 forget_units_not_listed(Settings &settings)
 {
-	auto file = swap_file_as_listed(settings.journal, settings.swap_file);
+	auto file = swap_file_as_listed(settings);
 	auto disks = list_memory_disks(settings.journal);
 	if (!file || !disks)
 		return false;

@@ -15,7 +15,10 @@
 
 /*
  * One daemon per directory of swap files: a lock on the directory that the
- * kernel drops when the process ends, however it ends.
+ * kernel drops when the process ends, however it ends.  Checked again each
+ * cycle: when another directory stands at the path, its lock is taken if
+ * free; if another daemon holds it, ours is let go (taken), and with it
+ * every device, to that daemon.
  */
 enum class SwapFileLock { held, taken, no_directory };
 SwapFileLock lock_swap_file(Settings &settings);
@@ -23,8 +26,9 @@ SwapFileLock lock_swap_file(Settings &settings);
 /*
  * Adopts what the system lists: the devices we used stay ours while they
  * serve, then the largest of ours in service, as many as MAX_DEVICES and
- * MAX_SIZE allow; every other one is stale.  False, changing nothing, when
- * the system could not be read.
+ * MAX_SIZE allow; every other one is stale.  A swap file with no disk
+ * over it is removed.  False, changing nothing, when the system could not
+ * be read.
  */
 bool survey_devices(Settings &settings);
 

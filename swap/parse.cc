@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cstdio>
 #include <system_error>
 
@@ -42,6 +43,23 @@ whole_number(std::string_view field)
 	if (field.empty() || field[0] < '0' || field[0] > '9')
 		return std::nullopt;
 	auto [stop, error] = std::from_chars(field.data(), end, value);
+	if (error != std::errc() || stop != end)
+		return std::nullopt;
+	return value;
+}
+
+/* A whole line of decimal digits, within 63 bits. */
+std::optional<std::int64_t>
+whole_line_number(std::string_view &text)
+{
+	std::string_view line;
+	std::int64_t value;
+
+	if (!next_line(text, line) || line.empty() || line[0] < '0' ||
+	    line[0] > '9')
+		return std::nullopt;
+	const char *end = line.data() + line.size();
+	auto [stop, error] = std::from_chars(line.data(), end, value);
 	if (error != std::errc() || stop != end)
 		return std::nullopt;
 	return value;
@@ -113,6 +131,19 @@ parse_memory_disks(std::string_view text)
 		    std::string(next_field(line, '\t')) });
 	}
 	return disks;
+}
+
+std::optional<std::int64_t>
+parse_kernel_swap_limit(std::string_view text)
+{
+	constexpr std::int64_t mib = std::int64_t{ 1024 } * 1024;
+	auto pages = whole_line_number(text);
+	auto page_size = whole_line_number(text);
+
+	if (!pages || !page_size || *page_size == 0 || !text.empty() ||
+	    *pages > INT64_MAX / 2 / *page_size)
+		return std::nullopt;
+	return *pages / 2 * *page_size / mib;
 }
 
 const char *

@@ -40,6 +40,14 @@ std::optional<std::vector<MemoryDisk>> parse_memory_disks(
     std::string_view text);
 
 /*
+ * The MiB of swap the system's total is kept within, from what
+ * "sysctl -n vm.swap_maxpages hw.pagesize" prints: half of what the
+ * kernel can track, where swapon starts to warn.  Nothing unless both are
+ * whole numbers, one a line.
+ */
+std::optional<std::int64_t> parse_kernel_swap_limit(std::string_view text);
+
+/*
  * What in a resolved path would make mdconfig -l -v show it otherwise than
  * it is, so that the disks over it could not be found: the kernel turns
  * control bytes into "?", trims blanks at either end, and escapes and

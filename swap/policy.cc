@@ -19,14 +19,10 @@ size_bound(const Settings &settings)
 	return settings.max_size == 0 ? INT32_MAX : settings.max_size;
 }
 
-std::optional<Resize>
-grow_step(const Settings &settings)
+/* The next grow, whatever the bounds say. */
+Resize
+next_grow(const Settings &settings)
 {
-	const std::int64_t wanted = current_size(settings) +
-	    settings.delta_size;
-
-	if (wanted > size_bound(settings))
-		return std::nullopt;
 	if (settings.devices.size() < device_slots(settings))
 		return Resize{ Direction::grow, -1,
 			stepped(0, settings.delta_size) };
@@ -37,6 +33,14 @@ grow_step(const Settings &settings)
 	    });
 	return Resize{ Direction::grow, smallest->unit,
 		stepped(smallest->mib, settings.delta_size) };
+}
+
+std::optional<Resize>
+grow_step(const Settings &settings)
+{
+	if (grow_bound(settings) != GrowBound::none)
+		return std::nullopt;
+	return next_grow(settings);
 }
 
 /* What the system shows in use on one of our devices; none if not listed. */
@@ -109,6 +113,30 @@ choose_resize(std::int64_t free_swap, const Settings &settings,
 	return std::nullopt;
 }
 
+/*
+ * FreeBSD tracks at most vm.swap_maxpages of swap, and warns past half of
+ * it; past all of it the kernel kills the largest process, which is what
+ * we are here to prevent.  So the system's total stays within half.
+ */
+GrowBound
+grow_bound(const Settings &settings)
+{
+	if (current_size(settings) + settings.delta_size > size_bound(settings))
+		return GrowBound::max_size;
+	if (settings.kernel_swap_limit > 0) {
+		const Resize step = next_grow(settings);
+		std::int64_t replaced_mib = 0;
+		for (const SwapDevice &device : settings.devices) {
+			if (device.unit == step.replaced)
+				replaced_mib = device.mib;
+		}
+		if (settings.system_swap - replaced_mib + step.new_size >
+		    settings.kernel_swap_limit)
+			return GrowBound::kernel_limit;
+	}
+	return GrowBound::none;
+}
+
 bool
 grow_refused(std::int64_t free_swap, const Settings &settings)
 {
@@ -147,14 +175,19 @@ choose_devices_to_keep(const Settings &settings,
 }
 
 std::int32_t
-file_ahead_size(const Settings &settings, std::int64_t room_mib)
+file_ahead_size(const Settings &settings)
 {
 	if (settings.write_ahead != 1)
 		return 0;
 	auto step = grow_step(settings);
-	if (!step || step->new_size > room_mib)
-		return 0;
-	return step->new_size;
+	return step ? step->new_size : 0;
+}
+
+bool
+room_for_file_ahead(std::int32_t mib, std::int64_t free_mib,
+    std::int64_t held_mib)
+{
+	return free_mib + held_mib - mib >= mib;
 }
 
 std::int64_t

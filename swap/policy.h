@@ -43,14 +43,19 @@ bool needs_device_use(std::int64_t free_swap, const Settings &settings);
 /*
  * What one reading of free swap (MiB) calls for, given the swap areas in
  * service when needs_device_use asks for them; nothing when it calls for
- * no change, or when MAX_SIZE or 32 bits refuse the step.
+ * no change, or when MAX_SIZE, the kernel's limit or 32 bits refuse the
+ * step.
  */
 std::optional<Resize> choose_resize(std::int64_t free_swap,
     const Settings &settings, const std::vector<SwapArea> &areas = {});
 
+/* What keeps the next grow from going ahead, if anything. */
+enum class GrowBound { none, max_size, kernel_limit };
+GrowBound grow_bound(const Settings &settings);
+
 /*
- * Whether free swap calls for a grow that MAX_SIZE or 32 bits refuse: the
- * record may still count devices that were taken away by hand.
+ * Whether free swap calls for a grow that a bound refuses: the record may
+ * still count devices that were taken away by hand.
  */
 bool grow_refused(std::int64_t free_swap, const Settings &settings);
 
@@ -64,11 +69,19 @@ std::vector<SwapDevice> choose_devices_to_keep(const Settings &settings,
 
 /*
  * The size of the next grow's file to keep written ahead, MiB: what the
- * next grow would write, while WRITE_AHEAD is 1, a grow is allowed and
- * room_mib (the room the file system leaves us, counting what the file
- * ahead holds already) takes it; else 0, none.
+ * next grow would write, while WRITE_AHEAD is 1 and a grow is allowed;
+ * else 0, none.
  */
-std::int32_t file_ahead_size(const Settings &settings, std::int64_t room_mib);
+std::int32_t file_ahead_size(const Settings &settings);
+
+/*
+ * Whether a file ahead of mib MiB may be written, or kept: once it is
+ * whole, the space free beside it (free_mib now, held_mib what it holds
+ * already) must be at least its own size, so it never takes the last
+ * free space from other programs.
+ */
+bool room_for_file_ahead(std::int32_t mib, std::int64_t free_mib,
+    std::int64_t held_mib);
 
 /*
  * The pause after a cycle, in milliseconds: QUICK_WAIT while free swap is

@@ -39,6 +39,17 @@ probe_swap_used(Journal &journal)
 	return read_number(journal, used_swap_command);
 }
 
+std::optional<std::int64_t>
+probe_kernel_swap_limit()
+{
+	/* Asked once, at start: a failure is no run of failing cycles. */
+	Journal unheard;
+	auto text = read_output(unheard, kernel_swap_limit_command);
+	if (!text)
+		return std::nullopt;
+	return parse_kernel_swap_limit(*text);
+}
+
 std::optional<std::vector<SwapArea>>
 list_swap_areas(Journal &journal)
 {

@@ -20,6 +20,12 @@ std::optional<std::int32_t> probe_swap_total(Journal &journal);
 std::optional<std::int32_t> probe_swap_used(Journal &journal);
 
 std::optional<std::vector<SwapArea>> list_swap_areas(Journal &journal);
+
+/*
+ * MiB the system's total swap is kept within, from the kernel's limit;
+ * nothing when sysctl cannot tell, which sysctl itself says.
+ */
+std::optional<std::int64_t> probe_kernel_swap_limit();
 std::optional<std::vector<MemoryDisk>> list_memory_disks(Journal &journal);
 
 /*

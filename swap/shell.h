@@ -24,6 +24,9 @@ inline constexpr const char used_swap_command[] =
 /* Which devices are in service as swap, and which memory disks exist. */
 inline constexpr const char swap_devices_command[] = "swapctl -l -m";
 inline constexpr const char memory_disks_command[] = "mdconfig -l -v";
+/* How much swap the kernel can track, in pages, and a page's size. */
+inline constexpr const char kernel_swap_limit_command[] =
+    "sysctl -n vm.swap_maxpages hw.pagesize";
 
 /*
  * A command line in a buffer of its own: building one takes no memory from

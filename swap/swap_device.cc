@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/journal.h"
+#include "core/stop_flag.h"
 #include "swap/backing_file.h"
 #include "swap/file_ahead.h"
 #include "swap/md_device.h"
@@ -38,6 +39,9 @@ bring_up_device(Settings &settings, std::int32_t mib)
 {
 	if (!place_file_ahead(settings, mib) &&
 	    !fill_swap_file(settings.swap_file, mib)) {
+		/* A fill abandoned for a stop is no failure. */
+		if (!running)
+			return -1;
 		journal_failure(settings.journal,
 		    "cannot write %s (%d MiB): %s", settings.swap_file.c_str(),
 		    mib, std::strerror(errno));
@@ -204,8 +208,7 @@ resize_swap(Settings &settings, const Resize &resize)
 	}
 	if (new_unit >= 0)
 		put_in_service(settings, new_unit, resize.new_size);
-	/* Another size, or room freed: writing ahead may go through now. */
-	settings.file_ahead.given_up = false;
+	file_ahead_after_step(settings);
 	tell_resize(settings, resize.direction, before, new_unit, retired);
 	return true;
 }

@@ -18,6 +18,8 @@ struct Row {
 	std::int32_t delta_size = 256;
 	std::int32_t max_size = 0;
 	std::int32_t max_devices = 1;
+	std::int64_t system_swap = 0; /* MiB in service, ours included */
+	std::int64_t kernel_swap_limit = 0;
 	std::vector<SwapArea> areas = {}; /* what each device holds */
 	std::optional<Resize> expected;
 };
@@ -119,6 +121,24 @@ const Row rows[] = {
 	  .free_swap = 1280, .devices = { { 5, 256 }, { 6, 1024 } },
 	  .max_devices = 4, .areas = { { 5, 256, 3 }, { 6, 1024, 0 } },
 	  .expected = Resize{ shrink, 6, 0 } },
+
+	/* The kernel's limit bounds the system's total, not only ours. */
+	{ .what = "a replacing grow that lands on the kernel's limit",
+	  .free_swap = 0, .devices = one(256), .system_swap = 1256,
+	  .kernel_swap_limit = 1512,
+	  .expected = Resize{ grow, 5, 512 } },
+	{ .what = "a replacing grow past the kernel's limit",
+	  .free_swap = 0, .devices = one(256), .system_swap = 1256,
+	  .kernel_swap_limit = 1511,
+	  .expected = none },
+	{ .what = "an added device counts whole against the kernel's limit",
+	  .free_swap = 0, .devices = one(256), .max_devices = 4,
+	  .system_swap = 1256, .kernel_swap_limit = 1511,
+	  .expected = none },
+	{ .what = "the kernel's limit never holds back a shrink",
+	  .free_swap = 2000, .devices = one(1024), .system_swap = 9000,
+	  .kernel_swap_limit = 512,
+	  .expected = Resize{ shrink, 5, 768 } },
 };
 /* clang-format on */
 
@@ -132,6 +152,8 @@ settings_of(const Row &row)
 	settings.delta_size = row.delta_size;
 	settings.max_size = row.max_size;
 	settings.max_devices = row.max_devices;
+	settings.system_swap = row.system_swap;
+	settings.kernel_swap_limit = row.kernel_swap_limit;
 	return settings;
 }
 
@@ -192,20 +214,20 @@ TEST(FileAheadSize, Table)
 		const char *what;
 		Devices devices;
 		std::int32_t write_ahead, max_devices, max_size;
-		std::int64_t room;
+		std::int64_t kernel_swap_limit;
 		std::int32_t expected;
 	} files[] = {
-		{ "off by default", one(256), 0, 1, 0, 9999, 0 },
-		{ "only 1 turns it on", one(256), 2, 1, 0, 9999, 0 },
-		{ "no device yet: the first step", {}, 1, 1, 0, 9999, 256 },
-		{ "replacing the only device", one(256), 1, 1, 0, 9999, 512 },
+		{ "off by default", one(256), 0, 1, 0, 0, 0 },
+		{ "only 1 turns it on", one(256), 2, 1, 0, 0, 0 },
+		{ "no device yet: the first step", {}, 1, 1, 0, 0, 256 },
+		{ "replacing the only device", one(256), 1, 1, 0, 0, 512 },
 		{ "replacing the smallest of a full set",
-		  { { 5, 512 }, { 6, 256 } }, 1, 2, 0, 9999, 512 },
-		{ "a free slot: one step", one(512), 1, 4, 0, 9999, 256 },
-		{ "MAX_SIZE reached", one(256), 1, 1, 256, 9999, 0 },
-		{ "MAX_SIZE allows one step more", one(256), 1, 1, 512, 9999, 512 },
-		{ "no room", one(256), 1, 1, 0, 511, 0 },
-		{ "just room", one(256), 1, 1, 0, 512, 512 },
+		  { { 5, 512 }, { 6, 256 } }, 1, 2, 0, 0, 512 },
+		{ "a free slot: one step", one(512), 1, 4, 0, 0, 256 },
+		{ "MAX_SIZE reached", one(256), 1, 1, 256, 0, 0 },
+		{ "MAX_SIZE allows one step more", one(256), 1, 1, 512, 0, 512 },
+		{ "the kernel's limit refuses the grow", one(256), 1, 1, 0, 511,
+		  0 },
 	};
 	/* clang-format on */
 	for (auto &row : files) {
@@ -214,9 +236,36 @@ TEST(FileAheadSize, Table)
 		settings.write_ahead = row.write_ahead;
 		settings.max_devices = row.max_devices;
 		settings.max_size = row.max_size;
-		EXPECT_EQ(file_ahead_size(settings, row.room), row.expected)
-		    << row.what;
+		settings.system_swap = current_size(settings);
+		settings.kernel_swap_limit = row.kernel_swap_limit;
+		EXPECT_EQ(file_ahead_size(settings), row.expected) << row.what;
 	}
+}
+
+/* Once whole, a file ahead leaves at least its own size free beside it. */
+TEST(RoomForFileAhead, Table)
+{
+	/* clang-format off */
+	const struct {
+		const char *what;
+		std::int32_t mib;
+		std::int64_t free_mib, held_mib;
+		bool expected;
+	} rooms[] = {
+		{ "none written, room for twice its size", 512, 1024, 0, true },
+		{ "none written, one MiB short", 512, 1023, 0, false },
+		{ "room for itself alone is not enough", 512, 512, 0, false },
+		{ "whole, as much free beside it", 512, 512, 512, true },
+		{ "whole, others took the rest", 512, 511, 512, false },
+		{ "half written counts what it holds", 512, 768, 256, true },
+		{ "a larger one cut down frees room", 256, 100, 512, true },
+	};
+	/* clang-format on */
+	for (auto &row : rooms)
+		EXPECT_EQ(room_for_file_ahead(row.mib, row.free_mib,
+		              row.held_mib),
+		    row.expected)
+		    << row.what;
 }
 
 /* QUICK_WAIT while swap runs short and a grow is still allowed. */

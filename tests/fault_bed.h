@@ -28,6 +28,7 @@ struct Bed {
 	std::size_t commands_at_inject = 0;
 	Lines taken;
 	std::string first_to_go;
+	UniqueFd other_lock; /* a lock held as another daemon would */
 
 	void start();
 	/* The log with the swap file's path as SWAP and each number as #. */

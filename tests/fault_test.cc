@@ -11,7 +11,10 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <sys/file.h>
+
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -181,6 +184,52 @@ room_mib(const Bed &bed)
 	return fs.f_bavail * fs.f_frsize >> 20;
 }
 
+/* A tmpfs of that size at the swap directory, for the daemon alone. */
+std::function<void()>
+on_tmpfs(const Bed &bed, const char *size)
+{
+	std::string dir = bed.host.path("swap");
+	std::string options = std::string("size=") + size;
+	return [dir, options] {
+		if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) !=
+		    0)
+			_exit(98);
+	};
+}
+
+/* The file at path is 8 MiB, every block of it on disk. */
+bool
+whole_8_mib(const std::string &path)
+{
+	struct stat st;
+
+	return stat(path.c_str(), &st) == 0 && st.st_size == 8 << 20 &&
+	    st.st_blocks * 512 >= st.st_size;
+}
+
+/* The daemon still holds a file ahead that no longer has a name. */
+bool
+holds_removed_file_ahead(const Bed &bed)
+{
+	std::error_code ec;
+	auto fds = "/proc/" + std::to_string(bed.daemon->pid) + "/fd";
+	for (auto &fd : std::filesystem::directory_iterator(fds, ec)) {
+		auto target = std::filesystem::read_symlink(fd.path(), ec);
+		if (target.string().ends_with(".ahead (deleted)"))
+			return true;
+	}
+	return false;
+}
+
+/* Whether the log holds a line that starts so. */
+bool
+told_line(Bed &bed, const std::string &start)
+{
+	Lines told = bed.told();
+	return std::any_of(told.begin(), told.end(),
+	    [&](const std::string &line) { return line.starts_with(start); });
+}
+
 /* clang-format off */
 const Fault faults[] = {
 	{ .name = "attach fails ten times a cycle, three cycles",
@@ -314,13 +363,7 @@ const Fault faults[] = {
 	{ .name = "swap directory on tmpfs",
 	  .config = "SYSLOG 1\n",
 	  .device_first = false,
-	  .before = [](Bed &b) {
-		std::string dir = b.host.path("swap");
-		b.in_child = [dir] {
-			if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=64m") != 0)
-				_exit(98);
-		};
-	  },
+	  .before = [](Bed &b) { b.in_child = on_tmpfs(b, "64m"); },
 	  .hit = [](Bed &b) { return b.largest_active() > 0; },
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours,
@@ -558,11 +601,7 @@ const Fault faults[] = {
 	{ .name = "room for the device but not for the file ahead",
 	  .config = "WRITE_AHEAD 1\n",
 	  .before = [](Bed &b) {
-		std::string dir = b.host.path("swap");
-		b.in_child = [dir] {
-			if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=6m") != 0)
-				_exit(98);
-		};
+		b.in_child = on_tmpfs(b, "6m");
 		b.env = fills_at("1");
 	  },
 	  /* A file ahead begun would show: the disk fills at 1 MB/s. */
@@ -576,6 +615,170 @@ const Fault faults[] = {
 	  .recovered = &Bed::none_of_ours,
 	  .said = { "morvend: warning: SWAPDIR is on tmpfs: it is kept in "
 		"memory and swap itself, so swapping to it frees nothing" } },
+	/* 24 MiB: the device (4), the file ahead (8), 12 free beside it. */
+	{ .name = "the file ahead gives way when others fill the disk",
+	  .config = "WRITE_AHEAD 1\nSYSLOG 1\n",
+	  .before = [](Bed &b) { b.in_child = on_tmpfs(b, "24m"); },
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] {
+			return whole_8_mib(daemons_view(b, b.swap_file + ".ahead"));
+		}));
+		write_file(daemons_view(b, b.host.path("swap/filler")),
+		    std::string(6 << 20, 'x'));
+	  },
+	  .hit = [](Bed &b) {
+		return !exists(daemons_view(b, b.swap_file + ".ahead"));
+	  },
+	  .clear = [](Bed &b) {
+		std::filesystem::remove(daemons_view(b, b.host.path("swap/filler")));
+	  },
+	  .recovered = [](Bed &b) {
+		return whole_8_mib(daemons_view(b, b.swap_file + ".ahead"));
+	  },
+	  .logged = { started, "<28>no file written ahead at SWAP.ahead: it "
+		"would leave less than its own size free beside it", stopped },
+	  .said = { "morvend: warning: SWAPDIR is on tmpfs: it is kept in "
+		"memory and swap itself, so swapping to it frees nothing" } },
+	{ .name = "the file ahead removed by hand is let go",
+	  .config = "WRITE_AHEAD 1\n",
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] {
+			return whole_8_mib(b.swap_file + ".ahead");
+		}));
+		std::filesystem::remove(b.swap_file + ".ahead");
+	  },
+	  .hit = [](Bed &b) {
+		return !holds_removed_file_ahead(b) &&
+		    whole_8_mib(b.swap_file + ".ahead");
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "the file ahead emptied from outside is never attached",
+	  .config = "WRITE_AHEAD 1\n",
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] {
+			return whole_8_mib(b.swap_file + ".ahead");
+		}));
+		ASSERT_EQ(truncate((b.swap_file + ".ahead").c_str(), 0), 0);
+		b.press();
+	  },
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 8 && whole_8_mib(b.swap_file) &&
+		    b.since_inject("mdconfig -a").size() == 1;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	/* A 32 MiB step at 4 MB/s: eight seconds of fill. */
+	{ .name = "a stop never waits for a fill",
+	  .config = "DELTA_SIZE 32\nWAIT_TIME 60\nSYSLOG 1\n",
+	  .device_first = false,
+	  .before = [](Bed &b) { b.env = fills_at("4"); },
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] { return exists(b.swap_file); }));
+		b.daemon->signal(SIGTERM);
+		EXPECT_TRUE(eventually([&] { return !b.daemon->running(); }, 2))
+		    << "the stop waited for the fill";
+		EXPECT_FALSE(told_line(b, "<28>")) << "a stop told as a failure";
+	  },
+	  .inject_stops = true },
+	{ .name = "the swap directory removed, then a stop",
+	  .every_format = true,
+	  .inject = [](Bed &b) {
+		std::filesystem::remove_all(b.host.path("swap"));
+		b.daemon->signal(SIGTERM);
+	  },
+	  .inject_stops = true },
+	/* Made anew, already locked, as by a second daemon. */
+	{ .name = "the swap directory made anew and held by another daemon",
+	  .config = "SYSLOG 1\n",
+	  .inject = [](Bed &b) {
+		std::string dir = b.host.path("swap"), anew = b.host.path("anew");
+		std::filesystem::create_directory(anew);
+		b.other_lock = UniqueFd(open(anew.c_str(), O_RDONLY | O_DIRECTORY));
+		ASSERT_EQ(flock(b.other_lock.get(), LOCK_EX), 0);
+		std::filesystem::remove_all(dir);
+		std::filesystem::rename(anew, dir);
+		b.press();
+	  },
+	  .hit = [](Bed &b) {
+		return told_line(b, "<28>another morvend holds SWAPDIR") &&
+		    b.since_inject("").empty();
+	  },
+	  .clear = [](Bed &b) { b.other_lock = UniqueFd(); },
+	  .recovered = [](Bed &b) { return b.largest_active() > 4; },
+	  .logged = { started, "<28>another morvend holds SWAPDIR", stopped } },
+	/* Half of what the kernel tracks: 108 MiB, 100 of them not ours. */
+	{ .name = "the kernel's swap limit bounds growth",
+	  .config = "SYSLOG 1\n",
+	  .before = [](Bed &b) { b.host.ctl({"set", "swap_maxpages", "55296"}); },
+	  .inject = &Bed::press,
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 8 &&
+		    b.since_inject("mdconfig -a").size() == 1 &&
+		    b.host.probes() >= b.probes_at_inject + 6;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, "<30>keeps total swap within # MiB, half of "
+		"what the kernel can track", "<28>not growing: total swap would "
+		"pass # MiB, half of what the kernel can track", stopped } },
+	{ .name = "sysctl fails: growth as without the kernel's limit",
+	  .config = "SYSLOG 1\n",
+	  .before = [](Bed &b) {
+		b.host.ctl({"set", "swap_maxpages", "55296"});
+		b.host.ctl({"sysctl-fails", "yes"});
+	  },
+	  .inject = &Bed::press,
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 16 && !told_line(b, "<30>keeps total");
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	/* A foreground run whose reader went away: the warning meets EPIPE. */
+	{ .name = "standard error a pipe that nobody reads",
+	  .device_first = false,
+	  .before = [](Bed &b) {
+		auto tmpfs = on_tmpfs(b, "64m");
+		b.in_child = [tmpfs] {
+			int ends[2];
+			if (pipe(ends) != 0 || dup2(ends[1], 2) != 2)
+				_exit(97);
+			close(ends[0]);
+			close(ends[1]);
+			tmpfs();
+		};
+	  },
+	  .hit = [](Bed &b) { return b.largest_active() > 0; },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	/* Killed between writing it and attaching it, say. */
+	{ .name = "a swap file without a device is removed at start",
+	  .device_first = false,
+	  .before = [](Bed &b) {
+		b.host.ctl({"set", "foreign_total", "300"});
+		write_file(b.swap_file, std::string(8 << 20, '\0'));
+	  },
+	  .hit = [](Bed &b) {
+		return !exists(b.swap_file) && b.host.probes() >= 2;
+	  },
+	  .clear = [](Bed &b) { b.host.ctl({"set", "foreign_total", "100"}); },
+	  .recovered = [](Bed &b) { return b.largest_active() > 0; } },
+	{ .name = "a file-size limit stops the file ahead, told once",
+	  .config = "WRITE_AHEAD 1\nSYSLOG 1\n",
+	  .before = [](Bed &b) {
+		b.in_child = [] {
+			struct rlimit limit = { 6 << 20, RLIM_INFINITY };
+			setrlimit(RLIMIT_FSIZE, &limit);
+		};
+	  },
+	  .hit = [](Bed &b) {
+		return b.host.probes() >= b.probes_at_inject + 6 &&
+		    !exists(b.swap_file + ".ahead") && b.largest_active() == 4;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, "<28>cannot write SWAP.ahead: File too large",
+		stopped } },
 };
 /* clang-format on */
 
@@ -659,7 +862,8 @@ said_by_morvend(const Bed &bed)
 		/* The tools' own words, and sh's for a tool killed. */
 		if (line.starts_with("mdconfig: ") ||
 		    line.starts_with("swapon: ") ||
-		    line.starts_with("swapoff: ") || line == "Killed")
+		    line.starts_with("swapoff: ") ||
+		    line.starts_with("sysctl: ") || line == "Killed")
 			continue;
 		if (auto at = line.find(dir); at != std::string::npos)
 			line.replace(at, dir.size(), "SWAPDIR");

@@ -56,7 +56,8 @@ fi
 # lower floors.  A header missing here fails too: give it its floor.
 floor() {
 	case $1 in
-	core/journal.h|core/number.h|core/unique_fd.h|core/stdio_file.h|core/version.h) echo 0 ;;
+	core/journal.h|core/number.h|core/unique_fd.h|core/stdio_file.h|core/version.h|\
+	core/stop_flag.h) echo 0 ;;
 	core/settings.h|swap/parse.h|swap/shell.h) echo 1 ;;
 	swap/probe.h|swap/backing_file.h|swap/policy.h) echo 2 ;;
 	swap/md_device.h|swap/file_ahead.h) echo 3 ;;

@@ -73,6 +73,26 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		}
 		EXPECT_EQ(got, row.expected) << row.mdconfig;
 	}
+
+	/* sysctl -n vm.swap_maxpages hw.pagesize: half of it, in MiB. */
+	/* clang-format off */
+	const struct {
+		std::string sysctl;
+		std::optional<std::int64_t> expected;
+	} limit_rows[] = {
+		{ "55296\n4096\n", 108 },
+		{ "49367432\n4096\n", 96420 },
+		{ "9223372036854775807\n4096\n", std::nullopt },
+		{ "55296\n", std::nullopt },
+		{ "55296\n4096\n1\n", std::nullopt },
+		{ "55296\n0\n", std::nullopt },
+		{ "vm.swap_maxpages: 55296\nhw.pagesize: 4096\n", std::nullopt },
+		{ "", std::nullopt },
+	};
+	/* clang-format on */
+	for (auto &row : limit_rows)
+		EXPECT_EQ(parse_kernel_swap_limit(row.sysctl), row.expected)
+		    << row.sysctl;
 }
 
 }

@@ -150,7 +150,8 @@ SimHost::commands() const
 
 	for (auto &line : lines_of(read_file(state + "/log"))) {
 		if (!line.starts_with("swapctl ") &&
-		    !line.starts_with("mdconfig -l"))
+		    !line.starts_with("mdconfig -l") &&
+		    !line.starts_with("sysctl "))
 			commands.push_back(line);
 	}
 	return commands;

@@ -25,7 +25,7 @@ public:
 	std::string path(const std::string &name) const;
 	/* Runs simctl with these words (each one shell-quoted). */
 	void ctl(const std::vector<std::string> &words) const;
-	/* What the tools were told to do: no probes, no listings. */
+	/* What the tools were told to do: no probes, no listings, no sysctl. */
 	std::vector<std::string> commands() const;
 	/* Every call the tools received, probes too, with its time (s). */
 	struct Call {
