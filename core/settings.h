@@ -7,6 +7,8 @@
 #ifndef MORVEND_CORE_SETTINGS_H
 #define MORVEND_CORE_SETTINGS_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -39,13 +41,15 @@ struct StaleDevice {
 };
 
 /*
- * The next grow's file, written ahead of need while the loop waits: the
- * grow then only puts it in place.  Never attached before it is whole.
+ * The next grow's file, written ahead of need by a writer child of the
+ * daemon's (or, failing one, by the loop in its pauses): the grow then
+ * only puts it in place.  Never attached before it is whole.
  */
 struct FileAhead {
 	UniqueFd fd; /* open while the file is ours and not in place */
 	std::int32_t mib = 0; /* the size it is being written to */
-	std::int64_t written = 0; /* bytes written so far */
+	std::int64_t written = 0; /* bytes known written so far */
+	pid_t writer = -1; /* the child writing the rest, if one does */
 	bool given_up = false; /* a write failed: wait for the next step */
 	bool trouble_told = false; /* since it was last whole */
 };

@@ -1,15 +1,25 @@
 /*
  * The file ahead is renamed over the swap file's path only once whole and
  * synced, so disks over our swap file are still found by that path, and a
- * partly written file is never attached.  The daemon stays one thread: a
- * piece is small enough that neither a stop nor the next look waits long
- * for it.  The file is ours only while the path still names it as we left
- * it: one removed, replaced or cut down from outside is let go.
+ * partly written file is never attached.  The file is ours only while the
+ * path still names it as we left it: one removed, replaced or cut down
+ * from outside is let go.
+ *
+ * A writer child writes it, so that it grows at the disk's pace while the
+ * loop looks, decides and resizes.  The daemon stays one thread and the
+ * record its own: the writer owns nothing but its copy of the descriptor
+ * and the bytes it writes, and the daemon learns its progress from the
+ * file's size, its end from its exit status.  Where no child can be had,
+ * the loop writes a piece at a time in its pauses, small enough that
+ * neither a stop nor the next look waits long for it.
  */
 #include "swap/file_ahead.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,17 +77,140 @@ whole(const FileAhead &ahead)
 	return ahead.fd && ahead.written == target_bytes(ahead);
 }
 
+/* Writes zeros over [from, from + size), synced every sync_span. */
+bool
+write_span(int fd, std::int64_t from, std::int64_t size, std::int64_t to)
+{
+	if (!write_zeros(fd, from, size))
+		return false;
+	if (from + size == to || (from + size) % sync_span == 0)
+		return fsync(fd) == 0;
+	return true;
+}
+
 bool
 write_piece(FileAhead &ahead)
 {
-	const std::int64_t size = std::min(target_bytes(ahead) - ahead.written,
-	    piece);
+	const std::int64_t to = target_bytes(ahead);
+	const std::int64_t size = std::min(to - ahead.written, piece);
 
-	if (!write_zeros(ahead.fd.get(), ahead.written, size))
+	if (!write_span(ahead.fd.get(), ahead.written, size, to))
 		return false;
 	ahead.written += size;
-	if (whole(ahead) || ahead.written % sync_span == 0)
-		return fsync(ahead.fd.get()) == 0;
+	return true;
+}
+
+/* The writer's exit status for a stop or a daemon gone: no failure. */
+constexpr int writer_gave_way = 255;
+
+/*
+ * The writer child: the rest of the file, a piece at a time.  It keeps no
+ * lock alive for a successor to meet, and gives way within a piece when
+ * the daemon is told to stop or is gone (killed, its child adopted).
+ */
+[[noreturn]] void
+run_writer(int fd, int lock, std::int64_t from, std::int64_t to)
+{
+	const pid_t daemon = getppid();
+
+	close(lock);
+	while (from < to) {
+		if (!running || getppid() != daemon)
+			_exit(writer_gave_way);
+		const std::int64_t size = std::min(to - from, piece);
+		if (!write_span(fd, from, size, to))
+			_exit(
+			    errno > 0 && errno < writer_gave_way ? errno : EIO);
+		from += size;
+	}
+	_exit(0);
+}
+
+/* Starts the writer on what is left; false when no child can be had. */
+bool
+start_writer(Settings &settings)
+{
+	FileAhead &ahead = settings.file_ahead;
+	const pid_t child = fork();
+
+	if (child == 0)
+		run_writer(ahead.fd.get(), settings.swap_lock.get(),
+		    ahead.written, target_bytes(ahead));
+	if (child < 0)
+		return false;
+	ahead.writer = child;
+	return true;
+}
+
+/* What the writer has written: the file's size, as it writes in order. */
+void
+follow_progress(FileAhead &ahead)
+{
+	struct stat file;
+
+	if (fstat(ahead.fd.get(), &file) == 0)
+		ahead.written = std::min<std::int64_t>(file.st_size,
+		    target_bytes(ahead));
+}
+
+/* Stops the writer, if one runs, keeping what it wrote. */
+void
+stop_writer(FileAhead &ahead)
+{
+	if (ahead.writer < 0)
+		return;
+	kill(ahead.writer, SIGKILL);
+	while (waitpid(ahead.writer, nullptr, 0) < 0 && errno == EINTR)
+		;
+	ahead.writer = -1;
+	follow_progress(ahead);
+}
+
+/*
+ * Takes in the writer's end, if it came: true while it writes or once it
+ * is done, false, errno set, when it failed (or gave way to a stop).
+ */
+bool
+follow_writer(FileAhead &ahead)
+{
+	int status = 0;
+
+	if (ahead.writer < 0)
+		return true;
+	const pid_t ended = waitpid(ahead.writer, &status, WNOHANG);
+	if (ended == 0) {
+		follow_progress(ahead);
+		return true;
+	}
+	ahead.writer = -1;
+	if (ended > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+		ahead.written = target_bytes(ahead);
+		return true;
+	}
+	errno = EIO;
+	if (ended > 0 && WIFEXITED(status))
+		errno = WEXITSTATUS(status) == writer_gave_way ?
+		    ECANCELED :
+		    WEXITSTATUS(status);
+	return false;
+}
+
+/* A grow waits for the writer, but not past a stop. */
+bool
+wait_for_writer(FileAhead &ahead)
+{
+	const struct timespec moment = { 0, 5000000L }; /* 5 ms */
+
+	while (ahead.writer >= 0) {
+		if (!running) {
+			stop_writer(ahead);
+			return false;
+		}
+		if (!follow_writer(ahead))
+			return false;
+		if (ahead.writer >= 0)
+			nanosleep(&moment, nullptr);
+	}
 	return true;
 }
 
@@ -133,6 +266,19 @@ tell_trouble(Settings &settings, int error)
 		    path.c_str());
 }
 
+/*
+ * A file system that refuses now is not asked again before a step; a
+ * writer that gave way to a stop failed nothing.
+ */
+void
+give_up(Settings &settings, int error)
+{
+	drop_file_ahead(settings);
+	settings.file_ahead.given_up = true;
+	if (error != ECANCELED)
+		tell_trouble(settings, error);
+}
+
 }
 
 std::string
@@ -152,6 +298,10 @@ write_ahead(Settings &settings)
 		return false;
 	if (ahead.fd && !still_ours(settings))
 		let_go_of_file_ahead(settings);
+	if (!follow_writer(ahead)) {
+		give_up(settings, errno);
+		return false;
+	}
 	const std::int32_t mib = file_ahead_size(settings);
 	if (mib == 0) {
 		drop_file_ahead(settings);
@@ -165,19 +315,19 @@ write_ahead(Settings &settings)
 		tell_trouble(settings, 0);
 		return false;
 	}
-	if (ahead.mib == mib && whole(ahead))
-		return false;
-	/* A file system that refuses now is not asked again before a step. */
-	if (!aim_at(settings, mib) || (!whole(ahead) && !write_piece(ahead))) {
-		const int error = errno;
-		drop_file_ahead(settings);
-		ahead.given_up = true;
-		tell_trouble(settings, error);
-		return false;
+	if (ahead.mib != mib || (!whole(ahead) && ahead.writer < 0)) {
+		stop_writer(ahead); /* another size: on from what it wrote */
+		if (!aim_at(settings, mib) ||
+		    (!whole(ahead) && !start_writer(settings) &&
+		        !write_piece(ahead))) {
+			give_up(settings, errno);
+			return false;
+		}
 	}
 	if (whole(ahead))
 		ahead.trouble_told = false;
-	return !whole(ahead);
+	/* More for the pause to write, where no writer does it. */
+	return !whole(ahead) && ahead.writer < 0;
 }
 
 bool
@@ -187,7 +337,8 @@ place_file_ahead(Settings &settings, std::int32_t mib)
 
 	if (!ahead.fd)
 		return false;
-	bool ready = still_ours(settings) && aim_at(settings, mib) &&
+	bool ready = still_ours(settings) && wait_for_writer(ahead) &&
+	    aim_at(settings, mib) &&
 	    target_bytes(ahead) - ahead.written <=
 	        room_for_swap_files(settings.swap_file);
 	/* A stop does not wait for the rest: the fill is abandoned. */
@@ -218,6 +369,7 @@ let_go_of_file_ahead(Settings &settings)
 {
 	FileAhead &ahead = settings.file_ahead;
 
+	stop_writer(ahead);
 	ahead.fd = UniqueFd();
 	ahead.mib = 0;
 	ahead.written = 0;

@@ -6,12 +6,11 @@
  */
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-
-#include <sys/file.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,6 +22,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sstream>
+#include <string>
 
 #include "tests/fault_bed.h"
 #include "tests/testbed.h"
@@ -75,11 +76,41 @@ PrintTo(const Fault &fault, std::ostream *out)
 	*out << fault.name;
 }
 
+/*
+ * The parents of the processes, the daemon aside, that run its command
+ * line: its writer of the file ahead, while one writes.
+ */
+std::vector<pid_t>
+parents_of_others_running_it(const Bed &bed)
+{
+	using namespace std::string_literals;
+	const std::string command = MORVEND_BIN + "\0-c\0"s + bed.config + '\0';
+	std::vector<pid_t> parents;
+	std::error_code ec;
+
+	for (auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+		const std::string pid = entry.path().filename();
+		if (pid.find_first_not_of("0123456789") != std::string::npos ||
+		    pid == std::to_string(bed.daemon->pid) ||
+		    read_file(entry.path() / "cmdline") != command)
+			continue;
+		/* "pid (comm) state ppid ...": comm holds no blank here. */
+		std::istringstream stat(read_file(entry.path() / "stat"));
+		std::string skip;
+		pid_t parent = 0;
+		stat >> skip >> skip >> skip >> parent;
+		parents.push_back(parent);
+	}
+	return parents;
+}
+
 void
 check_invariants(Bed &bed, bool had_device)
 {
 	SCOPED_TRACE(describe(bed));
 	EXPECT_TRUE(bed.daemon->running()) << "the daemon died";
+	for (pid_t parent : parents_of_others_running_it(bed))
+		EXPECT_EQ(parent, bed.daemon->pid) << "a writer left behind";
 	if (had_device) {
 		EXPECT_GT(bed.largest_active(), 0) << "swap was given up";
 	}
@@ -205,6 +236,14 @@ whole_8_mib(const std::string &path)
 
 	return stat(path.c_str(), &st) == 0 && st.st_size == 8 << 20 &&
 	    st.st_blocks * 512 >= st.st_size;
+}
+
+/* One grow, to 8 MiB, of a file whole on disk: no second try. */
+bool
+grew_once_from_a_whole_file(Bed &bed)
+{
+	return bed.largest_active() == 8 && whole_8_mib(bed.swap_file) &&
+	    bed.since_inject("mdconfig -a").size() == 1;
 }
 
 /* The daemon still holds a file ahead that no longer has a name. */
@@ -590,12 +629,29 @@ const Fault faults[] = {
 		b.daemon->signal(SIGKILL);
 		b.daemon->wait_exit();
 		b.restart();
+		/* The dead daemon's writer gives way within a piece. */
+		EXPECT_TRUE(eventually([&] {
+			auto parents = parents_of_others_running_it(b);
+			return std::all_of(parents.begin(), parents.end(),
+			    [&](pid_t p) { return p == b.daemon->pid; });
+		}, 1)) << "an orphaned writer went on";
 		b.press();
 	  },
 	  /* Never the part written: a whole 8 MiB from the start. */
 	  .hit = [](Bed &b) {
 		return b.largest_active() == 8 && b.serving() == 1;
 	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "a grow while the next file is mid-write",
+	  .config = "WRITE_AHEAD 1\n",
+	  .before = [](Bed &b) { b.env = fills_at("2"); },
+	  .inject = [](Bed &b) {
+		ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
+		b.press();
+	  },
+	  /* The writer's file, whole, with no fill of its own. */
+	  .hit = &grew_once_from_a_whole_file,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "room for the device but not for the file ahead",
@@ -662,10 +718,7 @@ const Fault faults[] = {
 		ASSERT_EQ(truncate((b.swap_file + ".ahead").c_str(), 0), 0);
 		b.press();
 	  },
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 8 && whole_8_mib(b.swap_file) &&
-		    b.since_inject("mdconfig -a").size() == 1;
-	  },
+	  .hit = &grew_once_from_a_whole_file,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	/* A 32 MiB step at 4 MB/s: eight seconds of fill. */
@@ -876,6 +929,8 @@ void
 expect_release(Bed &bed, const Fault &fault)
 {
 	EXPECT_EQ(bed.daemon->wait_exit(20), 0);
+	EXPECT_EQ(parents_of_others_running_it(bed), std::vector<pid_t>{})
+	    << "a writer outlived the daemon";
 	EXPECT_EQ(bed.ours().size(), 0u) << "a device was left behind";
 	EXPECT_FALSE(exists(bed.swap_file));
 	EXPECT_FALSE(exists(bed.swap_file + ".ahead"));

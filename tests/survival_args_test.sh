@@ -30,6 +30,12 @@ row 0 "hog: 384 MiB at each of 800 MiB/s, in a cgroup of 64 MiB" \
     --rates 800 --settings "both/1 static"
 row 0 "hog: 384 MiB at each of 100 MiB/s, in a cgroup of 64 MiB" \
     --rates 100 --settings "ahead/5 static" --fill-mbps 200
+row 0 "hog: 1536 MiB at each of 50 100 150 200 MiB/s, in a cgroup of 64 MiB" \
+    --sustained
+row 0 "hog: 1536 MiB at each of 100 MiB/s, in a cgroup of 64 MiB" \
+    --sustained --rates 100
+row 2 "$usage" --fill-mbps ""
+row 2 "$usage" --fill-mbps "100 0"
 row 2 "$usage" --fill-mbps 0
 row 2 "$usage" --fill-mbps fast
 row 2 "$usage" --limit
@@ -43,4 +49,8 @@ morvend's fills: at page-cache speed" ] ||
 [ "$(bash "$script" --dry-run --fill-mbps 200 | sed -n 3p)" = \
     "morvend's fills: paced at 200 MB/s" ] ||
     { echo "FAIL: the plan's pace"; failed=1; }
+[ "$(bash "$script" --dry-run --sustained | sed -n 2,3p)" = \
+    "settings: both/5 ahead/5 static; 3 run(s) each
+morvend's fills: paced at 100 MB/s, then paced at 200 MB/s" ] ||
+    { echo "FAIL: the sustained plan"; failed=1; }
 exit $failed
