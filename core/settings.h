@@ -37,7 +37,7 @@ struct SwapDevice {
  */
 struct StaleDevice {
 	int unit;
-	bool in_service;
+	bool swapped_on; /* still active as swap */
 };
 
 /*

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/config.h"
+#include "daemon/config.h"
 #include "core/settings.h"
 
 extern "C" int

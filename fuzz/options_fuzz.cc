@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/options.h"
+#include "daemon/options.h"
 
 extern "C" int
 LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -25,9 +25,8 @@
 
 namespace {
 
-constexpr std::int64_t bytes_per_mib = std::int64_t{ 1024 } * 1024;
-/* Keeps the fill at dd bs=1M's pace while staying in the cache. */
-constexpr std::size_t zero_chunk = std::size_t{ 256 } * 1024;
+/* Synced this often, so that no sync has much to write out at once. */
+constexpr std::int64_t sync_span = 8 * bytes_per_mib;
 
 bool
 has_room(const std::string &path, std::int64_t bytes)
@@ -155,26 +154,28 @@ prepare_swap_directory(const std::string &swap_file)
 
 /*
  * From a buffer of zeros that is never written: it takes no memory from
- * the heap and, its pages all being the zero page, none at all.
+ * the heap and, its pages all being the zero page, none at all.  A piece
+ * keeps the fill at dd bs=1M's pace while staying in the cache.
  */
-bool
-write_zeros(int fd, std::int64_t offset, std::int64_t bytes)
+std::int64_t
+write_zero_piece(int fd, std::int64_t at, std::int64_t end, bool synced)
 {
-	static char zeros[zero_chunk];
+	static char zeros[fill_piece];
+	const std::int64_t stop = std::min(end, at + fill_piece);
 
-	while (bytes > 0) {
-		auto chunk = static_cast<std::size_t>(
-		    std::min<std::int64_t>(bytes, zero_chunk));
-		ssize_t written = pwrite(fd, zeros, chunk,
-		    static_cast<off_t>(offset));
+	while (at < stop) {
+		ssize_t written = pwrite(fd, zeros,
+		    static_cast<std::size_t>(stop - at),
+		    static_cast<off_t>(at));
 		if (written < 0 && errno == EINTR)
 			continue;
 		if (written <= 0)
-			return false;
-		offset += written;
-		bytes -= written;
+			return -1;
+		at += written;
 	}
-	return true;
+	if (synced && (at == end || at % sync_span == 0) && fsync(fd) != 0)
+		return -1;
+	return at;
 }
 
 std::int64_t
@@ -225,14 +226,11 @@ fill_swap_file(const std::string &path, std::int32_t mib)
 	bool written = true;
 	int error = 0;
 	/* A stop never waits for a fill: rc.shutdown would not either. */
-	constexpr auto piece = static_cast<std::int64_t>(zero_chunk);
-	for (std::int64_t offset = 0; written && offset < bytes;
-	     offset += piece) {
+	for (std::int64_t at = 0; written && at < bytes;) {
 		if (!running) {
 			written = false;
 			error = ECANCELED;
-		} else if (!write_zeros(fd, offset,
-		               std::min(bytes - offset, piece))) {
+		} else if ((at = write_zero_piece(fd, at, bytes, false)) < 0) {
 			written = false;
 			error = errno;
 		}

@@ -9,7 +9,14 @@
 #include <optional>
 #include <string>
 
+#include "core/number.h"
 #include "core/unique_fd.h"
+
+/*
+ * Swap files are written a piece at a time: what a stop, or the next
+ * look, may have to wait for at disk speed.
+ */
+inline constexpr std::int64_t fill_piece = std::int64_t{ 256 } * 1024;
 
 /* The directory the swap file lies in: "." for a bare name. */
 std::string swap_directory(const std::string &swap_file);
@@ -52,8 +59,14 @@ std::int64_t room_for_swap_files(const std::string &swap_file);
  */
 UniqueFd create_swap_file(const std::string &path);
 
-/* Writes zeros over the given bytes from offset on: false, errno set. */
-bool write_zeros(int fd, std::int64_t offset, std::int64_t bytes);
+/*
+ * Writes the piece of zeros that starts at `at`, up to `end` at the most;
+ * with synced, syncs when it reaches `end` or a multiple of 8 MiB, so
+ * that no sync has much to write out at once.  The offset after it, or
+ * -1, errno set.
+ */
+std::int64_t write_zero_piece(int fd, std::int64_t at, std::int64_t end,
+    bool synced);
 
 /*
  * Writes a fresh swap file of the given size, mode 0600 from the start.

@@ -34,12 +34,6 @@
 
 namespace {
 
-constexpr std::int64_t bytes_per_mib = std::int64_t{ 1024 } * 1024;
-/* What a stop or a quick look may have to wait for, at disk speed. */
-constexpr std::int64_t piece = std::int64_t{ 256 } * 1024;
-/* Synced this often, so that no sync has much to write out at once. */
-constexpr std::int64_t sync_span = 8 * bytes_per_mib;
-
 std::int64_t
 target_bytes(const FileAhead &ahead)
 {
@@ -77,26 +71,15 @@ whole(const FileAhead &ahead)
 	return ahead.fd && ahead.written == target_bytes(ahead);
 }
 
-/* Writes zeros over [from, from + size), synced every sync_span. */
-bool
-write_span(int fd, std::int64_t from, std::int64_t size, std::int64_t to)
-{
-	if (!write_zeros(fd, from, size))
-		return false;
-	if (from + size == to || (from + size) % sync_span == 0)
-		return fsync(fd) == 0;
-	return true;
-}
-
 bool
 write_piece(FileAhead &ahead)
 {
-	const std::int64_t to = target_bytes(ahead);
-	const std::int64_t size = std::min(to - ahead.written, piece);
+	const std::int64_t at = write_zero_piece(ahead.fd.get(), ahead.written,
+	    target_bytes(ahead), true);
 
-	if (!write_span(ahead.fd.get(), ahead.written, size, to))
+	if (at < 0)
 		return false;
-	ahead.written += size;
+	ahead.written = at;
 	return true;
 }
 
@@ -117,11 +100,10 @@ run_writer(int fd, int lock, std::int64_t from, std::int64_t to)
 	while (from < to) {
 		if (!running || getppid() != daemon)
 			_exit(writer_gave_way);
-		const std::int64_t size = std::min(to - from, piece);
-		if (!write_span(fd, from, size, to))
+		from = write_zero_piece(fd, from, to, true);
+		if (from < 0)
 			_exit(
 			    errno > 0 && errno < writer_gave_way ? errno : EIO);
-		from += size;
 	}
 	_exit(0);
 }
@@ -187,11 +169,9 @@ follow_writer(FileAhead &ahead)
 		ahead.written = target_bytes(ahead);
 		return true;
 	}
-	errno = EIO;
-	if (ended > 0 && WIFEXITED(status))
-		errno = WEXITSTATUS(status) == writer_gave_way ?
-		    ECANCELED :
-		    WEXITSTATUS(status);
+	const int code = ended > 0 && WIFEXITED(status) ? WEXITSTATUS(status) :
+	                                                  EIO;
+	errno = code == writer_gave_way ? ECANCELED : code;
 	return false;
 }
 
@@ -200,18 +180,14 @@ bool
 wait_for_writer(FileAhead &ahead)
 {
 	const struct timespec moment = { 0, 5000000L }; /* 5 ms */
+	bool going = follow_writer(ahead);
 
-	while (ahead.writer >= 0) {
-		if (!running) {
-			stop_writer(ahead);
-			return false;
-		}
-		if (!follow_writer(ahead))
-			return false;
-		if (ahead.writer >= 0)
-			nanosleep(&moment, nullptr);
+	while (going && ahead.writer >= 0 && running) {
+		nanosleep(&moment, nullptr);
+		going = follow_writer(ahead);
 	}
-	return true;
+	stop_writer(ahead); /* one that a stop cut short */
+	return going && running;
 }
 
 /*

@@ -39,7 +39,11 @@ attach_swap_device(Journal &journal, const std::string &path,
 		if (!listed)
 			return -1;
 		auto attached = device_over_file(journal, unit, *listed);
-		/* In doubt the next look at the system finds it, if it is. */
+		/*
+		 * Whether the refused attach left a disk cannot be told: stop
+		 * trying.  The survey that follows a failed step finds such a
+		 * disk over our file and takes it as ours.
+		 */
 		if (!attached)
 			return -1;
 		if (*attached)
@@ -62,15 +66,15 @@ activate_device(Journal &journal, int unit)
  * waits for the next pass, which first asks whether the unit still is.
  */
 bool
-retire_device(Journal &journal, int unit, bool &in_service)
+retire_device(Journal &journal, int unit, bool &swapped_on)
 {
-	if (in_service) {
+	if (swapped_on) {
 		if (!run_command(journal, deactivate_command(unit))) {
 			if (device_in_service(journal, unit) == false)
-				in_service = false;
+				swapped_on = false;
 			return false;
 		}
-		in_service = false;
+		swapped_on = false;
 	}
 	return run_command(journal, detach_command(unit)) ||
 	    device_attached(journal, unit) == false;

@@ -25,9 +25,9 @@ std::optional<bool> activate_device(Journal &journal, int unit);
 
 /*
  * Deactivates a device if it still serves, then detaches it: true when it
- * is gone, else in_service says how far it got.  Nothing more is run on a
+ * is gone, else swapped_on says how far it got.  Nothing more is run on a
  * unit in a pass after a command on it was refused.
  */
-bool retire_device(Journal &journal, int unit, bool &in_service);
+bool retire_device(Journal &journal, int unit, bool &swapped_on);
 
 #endif

@@ -22,7 +22,6 @@
 #include "core/unique_fd.h"
 #include "swap/backing_file.h"
 #include "swap/file_ahead.h"
-#include "swap/md_device.h"
 #include "swap/parse.h"
 #include "swap/policy.h"
 #include "swap/probe.h"
@@ -111,13 +110,13 @@ place_in_record(const Settings &settings, int unit)
 std::vector<SwapDevice>
 devices_to_keep(const Settings &settings, const std::vector<OurDevice> &ours)
 {
-	std::vector<SwapDevice> in_service;
+	std::vector<SwapDevice> serving;
 
 	for (const OurDevice &device : ours) {
-		if (device.in_service)
-			in_service.push_back({ device.unit, device.mib });
+		if (device.swapped_on)
+			serving.push_back({ device.unit, device.mib });
 	}
-	return choose_devices_to_keep(settings, std::move(in_service));
+	return choose_devices_to_keep(settings, std::move(serving));
 }
 
 /* Drops from the record the units that the listing does not show as ours. */
@@ -176,14 +175,19 @@ tell_found(const Settings &settings, const std::vector<SwapDevice> &keep,
 }
 
 bool
+record_uses(const Settings &settings, int unit)
+{
+	return std::any_of(settings.devices.begin(), settings.devices.end(),
+	    [&](const SwapDevice &device) { return device.unit == unit; });
+}
+
+bool
 record_holds(const Settings &settings, int unit)
 {
-	auto has_unit = [&](const auto &device) { return device.unit == unit; };
-
-	return std::any_of(settings.devices.begin(), settings.devices.end(),
-	           has_unit) ||
+	return record_uses(settings, unit) ||
 	    std::any_of(settings.stale_devices.begin(),
-	        settings.stale_devices.end(), has_unit);
+	        settings.stale_devices.end(),
+	        [&](const StaleDevice &device) { return device.unit == unit; });
 }
 
 SwapFileLock
@@ -241,7 +245,7 @@ survey_devices(Settings &settings)
 		        [&](const SwapDevice &kept) {
 			        return kept.unit == device.unit;
 		        }))
-			stale.push_back({ device.unit, device.in_service });
+			stale.push_back({ device.unit, device.swapped_on });
 	}
 	tell_found(settings, keep, stale);
 	settings.devices.swap(keep);
@@ -250,7 +254,7 @@ survey_devices(Settings &settings)
 }
 
 std::optional<std::vector<OurDevice>>
-give_up_every_device(Settings &settings)
+mark_listed_stale(Settings &settings)
 {
 	auto view = look_at_system(settings);
 	if (!view)
@@ -264,7 +268,7 @@ give_up_every_device(Settings &settings)
 		        place_in_record(settings, b.unit);
 	    });
 	for (const OurDevice &device : ours)
-		retiring.push_back({ device.unit, device.in_service });
+		retiring.push_back({ device.unit, device.swapped_on });
 	settings.devices.clear();
 	settings.stale_devices.swap(retiring);
 	return ours;
@@ -295,30 +299,20 @@ take_out_of_service(Settings &settings, int unit)
 }
 
 void
-remember_stale(Settings &settings, int unit, bool in_service)
+remember_stale(Settings &settings, int unit, bool swapped_on)
 {
-	settings.stale_devices.push_back({ unit, in_service });
+	for (StaleDevice &device : settings.stale_devices) {
+		if (device.unit == unit) {
+			device.swapped_on = swapped_on;
+			return;
+		}
+	}
+	settings.stale_devices.push_back({ unit, swapped_on });
 }
 
 void
-give_up_device(Settings &settings, int unit, bool in_service)
+forget_stale(Settings &settings, int unit)
 {
-	take_out_of_service(settings, unit);
-	if (!retire_device(settings.journal, unit, in_service))
-		remember_stale(settings, unit, in_service);
-}
-
-std::vector<int>
-retry_stale_devices(Settings &settings)
-{
-	std::vector<int> gone;
-
-	std::erase_if(settings.stale_devices, [&](StaleDevice &device) {
-		if (!retire_device(settings.journal, device.unit,
-		        device.in_service))
-			return false;
-		gone.push_back(device.unit);
-		return true;
-	});
-	return gone;
+	std::erase_if(settings.stale_devices,
+	    [&](const StaleDevice &device) { return device.unit == unit; });
 }

@@ -2,7 +2,8 @@
  * Which swap is ours, and the one place that writes it down.  One daemon
  * owns a swap file, and every vnode memory disk over that file is its own:
  * the record's lists of devices are only a memory of what the system
- * lists, changed here alone, through the verbs below.
+ * lists, changed here alone, through the verbs below.  This room looks
+ * and writes down; it runs no command on a device.
  */
 #ifndef MORVEND_SWAP_OWNERSHIP_H
 #define MORVEND_SWAP_OWNERSHIP_H
@@ -43,28 +44,25 @@ bool forget_units_not_listed(Settings &settings);
 /* Whether the record holds the unit, as ours in use or as stale. */
 bool record_holds(const Settings &settings, int unit);
 
+/* Whether the record holds the unit as ours in use. */
+bool record_uses(const Settings &settings, int unit);
+
 /* A new device of ours serves. */
 void put_in_service(Settings &settings, int unit, std::int32_t mib);
 
 /* One that served no longer counts as in use (it may still be stale). */
 void take_out_of_service(Settings &settings, int unit);
 
-/* A unit of ours to retire later, as far as it got. */
-void remember_stale(Settings &settings, int unit, bool in_service);
+/* A unit of ours to retire later, as far as it got (again, if held). */
+void remember_stale(Settings &settings, int unit, bool swapped_on);
 
-/* Retires a unit of ours; what does not go now is remembered as stale. */
-void give_up_device(Settings &settings, int unit, bool in_service);
+/* A stale unit that is gone now. */
+void forget_stale(Settings &settings, int unit);
 
-/*
- * One pass over the stale devices, without a listing first; returns the
- * units that are gone now.
- */
-std::vector<int> retry_stale_devices(Settings &settings);
-
-/* One of ours as the system lists it; mib is 0 when not in service. */
+/* One of ours as the system lists it; mib is 0 when not swapped on. */
 struct OurDevice {
 	int unit;
-	bool in_service;
+	bool swapped_on;
 	std::int32_t mib;
 };
 
@@ -74,6 +72,6 @@ struct OurDevice {
  * nothing else.  Returns them as listed; nothing, changing nothing, when
  * the system could not be read.
  */
-std::optional<std::vector<OurDevice>> give_up_every_device(Settings &settings);
+std::optional<std::vector<OurDevice>> mark_listed_stale(Settings &settings);
 
 #endif

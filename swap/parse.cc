@@ -3,6 +3,8 @@
  */
 #include "swap/parse.h"
 
+#include "core/number.h"
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -136,14 +138,13 @@ parse_memory_disks(std::string_view text)
 std::optional<std::int64_t>
 parse_kernel_swap_limit(std::string_view text)
 {
-	constexpr std::int64_t mib = std::int64_t{ 1024 } * 1024;
 	auto pages = whole_line_number(text);
 	auto page_size = whole_line_number(text);
 
 	if (!pages || !page_size || *page_size == 0 || !text.empty() ||
 	    *pages > INT64_MAX / 2 / *page_size)
 		return std::nullopt;
-	return *pages / 2 * *page_size / mib;
+	return *pages / 2 * *page_size / bytes_per_mib;
 }
 
 const char *

@@ -5,7 +5,10 @@
 
 namespace {
 
-/* A size moved by a step, none below 0; the caller keeps it in 32 bits. */
+/*
+ * The size after a step (negative for a shrink), never below 0.  Only
+ * sizes that passed the bounds get here, so the sum fits 32 bits.
+ */
 std::int32_t
 stepped(std::int64_t mib, std::int64_t step)
 {
@@ -33,14 +36,6 @@ next_grow(const Settings &settings)
 	    });
 	return Resize{ Direction::grow, smallest->unit,
 		stepped(smallest->mib, settings.delta_size) };
-}
-
-std::optional<Resize>
-grow_step(const Settings &settings)
-{
-	if (grow_bound(settings) != GrowBound::none)
-		return std::nullopt;
-	return next_grow(settings);
 }
 
 /* What the system shows in use on one of our devices; none if not listed. */
@@ -102,15 +97,19 @@ needs_device_use(std::int64_t free_swap, const Settings &settings)
 	return shrink_due(free_swap, settings) && settings.devices.size() > 1;
 }
 
-std::optional<Resize>
+Decision
 choose_resize(std::int64_t free_swap, const Settings &settings,
     const std::vector<SwapArea> &areas)
 {
-	if (free_swap < settings.grow_buffer)
-		return grow_step(settings);
+	if (free_swap < settings.grow_buffer) {
+		const GrowBound bound = grow_bound(settings);
+		return bound == GrowBound::none ?
+		    Decision{ next_grow(settings) } :
+		    Decision{ std::nullopt, bound };
+	}
 	if (shrink_due(free_swap, settings))
-		return shrink_step(free_swap, settings, areas);
-	return std::nullopt;
+		return Decision{ shrink_step(free_swap, settings, areas) };
+	return Decision{};
 }
 
 /*
@@ -137,15 +136,9 @@ grow_bound(const Settings &settings)
 	return GrowBound::none;
 }
 
-bool
-grow_refused(std::int64_t free_swap, const Settings &settings)
-{
-	return free_swap < settings.grow_buffer && !grow_step(settings);
-}
-
 std::vector<SwapDevice>
 choose_devices_to_keep(const Settings &settings,
-    std::vector<SwapDevice> in_service)
+    std::vector<SwapDevice> serving)
 {
 	auto held = [&](const SwapDevice &device) {
 		return std::any_of(settings.devices.begin(),
@@ -153,7 +146,7 @@ choose_devices_to_keep(const Settings &settings,
 			    return used.unit == device.unit;
 		    });
 	};
-	std::stable_sort(in_service.begin(), in_service.end(),
+	std::stable_sort(serving.begin(), serving.end(),
 	    [&](const SwapDevice &a, const SwapDevice &b) {
 		    if (held(a) != held(b))
 			    return held(a);
@@ -163,7 +156,7 @@ choose_devices_to_keep(const Settings &settings,
 	/* One too large to fit may leave room for a smaller one. */
 	std::vector<SwapDevice> keep;
 	std::int64_t kept_mib = 0;
-	for (const SwapDevice &device : in_service) {
+	for (const SwapDevice &device : serving) {
 		if (keep.size() == device_slots(settings))
 			break;
 		if (kept_mib + device.mib > size_bound(settings))
@@ -177,10 +170,10 @@ choose_devices_to_keep(const Settings &settings,
 std::int32_t
 file_ahead_size(const Settings &settings)
 {
-	if (settings.write_ahead != 1)
+	if (settings.write_ahead != 1 ||
+	    grow_bound(settings) != GrowBound::none)
 		return 0;
-	auto step = grow_step(settings);
-	return step ? step->new_size : 0;
+	return next_grow(settings).new_size;
 }
 
 bool
@@ -199,7 +192,8 @@ pause_after(std::optional<std::int64_t> free_swap, const Settings &settings)
 
 	/* While swap runs short and we may still add, look again soon. */
 	if (settings.quick_wait > 0 && free_swap &&
-	    *free_swap < short_of_swap && grow_step(settings))
+	    *free_swap < short_of_swap &&
+	    grow_bound(settings) == GrowBound::none)
 		return std::min<std::int64_t>(settings.quick_wait,
 		    seconds * 1000);
 	return seconds * 1000;

@@ -40,24 +40,28 @@ std::size_t device_slots(const Settings &settings);
  */
 bool needs_device_use(std::int64_t free_swap, const Settings &settings);
 
-/*
- * What one reading of free swap (MiB) calls for, given the swap areas in
- * service when needs_device_use asks for them; nothing when it calls for
- * no change, or when MAX_SIZE, the kernel's limit or 32 bits refuse the
- * step.
- */
-std::optional<Resize> choose_resize(std::int64_t free_swap,
-    const Settings &settings, const std::vector<SwapArea> &areas = {});
-
 /* What keeps the next grow from going ahead, if anything. */
 enum class GrowBound { none, max_size, kernel_limit };
 GrowBound grow_bound(const Settings &settings);
 
 /*
- * Whether free swap calls for a grow that a bound refuses: the record may
- * still count devices that were taken away by hand.
+ * What one reading calls for: the step, if any, and when free swap called
+ * for a grow that a bound refused, which bound (MAX_SIZE and 32 bits, or
+ * the kernel's limit).
  */
-bool grow_refused(std::int64_t free_swap, const Settings &settings);
+struct Decision {
+	std::optional<Resize> resize;
+	GrowBound refused_by = GrowBound::none;
+
+	bool operator==(const Decision &) const = default;
+};
+
+/*
+ * The decision for one reading of free swap (MiB), given the swap areas
+ * in service when needs_device_use asks for them.
+ */
+Decision choose_resize(std::int64_t free_swap, const Settings &settings,
+    const std::vector<SwapArea> &areas = {});
 
 /*
  * Which of our devices in service a daemon keeps when it looks at the
@@ -65,7 +69,7 @@ bool grow_refused(std::int64_t free_swap, const Settings &settings);
  * MAX_DEVICES allows and within MAX_SIZE.  The rest are retired.
  */
 std::vector<SwapDevice> choose_devices_to_keep(const Settings &settings,
-    std::vector<SwapDevice> in_service);
+    std::vector<SwapDevice> serving);
 
 /*
  * The size of the next grow's file to keep written ahead, MiB: what the

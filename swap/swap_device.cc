@@ -9,12 +9,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <new>
-#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/journal.h"
@@ -23,11 +22,44 @@
 #include "swap/file_ahead.h"
 #include "swap/md_device.h"
 #include "swap/ownership.h"
+#include "swap/parse.h"
+#include "swap/probe.h"
 
 namespace {
 
 /* At stop, how long a refused swapoff is retried: seconds. */
 constexpr int release_attempts = 10;
+
+/* Retires a unit of ours; what does not go now is remembered as stale. */
+void
+give_up_device(Settings &settings, int unit, bool swapped_on)
+{
+	take_out_of_service(settings, unit);
+	if (!retire_device(settings.journal, unit, swapped_on))
+		remember_stale(settings, unit, swapped_on);
+}
+
+/*
+ * One pass over the stale devices, without a listing first; returns the
+ * units that are gone now.
+ */
+std::vector<int>
+retry_stale_devices(Settings &settings)
+{
+	std::vector<int> gone;
+
+	for (StaleDevice device : std::vector(settings.stale_devices)) {
+		if (retire_device(settings.journal, device.unit,
+		        device.swapped_on)) {
+			forget_stale(settings, device.unit);
+			gone.push_back(device.unit);
+		} else {
+			remember_stale(settings, device.unit,
+			    device.swapped_on);
+		}
+	}
+	return gone;
+}
 
 /*
  * Writes, or takes the file written ahead, then attaches and activates a
@@ -52,7 +84,11 @@ bring_up_device(Settings &settings, std::int32_t mib)
 	if (unit >= 0) {
 		auto serving = activate_device(settings.journal, unit);
 		if (serving != true) {
-			/* Not known to be off: the swapoff will ask. */
+			/*
+			 * When the listing could not say whether the refused
+			 * swapon left it serving, take it that it does:
+			 * the swapoff then finds out.
+			 */
 			give_up_device(settings, unit, serving.value_or(true));
 			unit = -1;
 		}
@@ -109,20 +145,13 @@ tell_released(const Settings &settings, int unit,
 	for (const OurDevice &device : listed) {
 		if (device.unit != unit)
 			continue;
-		if (device.in_service)
+		if (device.swapped_on)
 			journal_tell(settings.journal, Priority::info,
 			    "released md%d (%d MiB)", unit, device.mib);
 		else
 			journal_tell(settings.journal, Priority::info,
 			    "released md%d", unit);
 	}
-}
-
-bool
-in_service(const Settings &settings, int unit)
-{
-	return std::any_of(settings.devices.begin(), settings.devices.end(),
-	    [&](const SwapDevice &device) { return device.unit == unit; });
 }
 
 /*
@@ -132,7 +161,7 @@ in_service(const Settings &settings, int unit)
 void
 release_every_device(Settings &settings)
 {
-	auto listed = give_up_every_device(settings);
+	auto listed = mark_listed_stale(settings);
 	if (!listed) {
 		journal_tell(settings.journal, Priority::warning,
 		    "released nothing: cannot tell which memory disks are ours");
@@ -153,15 +182,17 @@ release_every_device(Settings &settings)
 
 	for (const StaleDevice &device : settings.stale_devices) {
 		const char *why = "still attached";
-		if (device.in_service)
+		if (device.swapped_on)
 			why = "still in service as swap";
 		journal_tell(settings.journal, Priority::warning,
 		    "could not release md%d: %s", device.unit, why);
 	}
 }
 
-}
-
+/*
+ * Retries the devices that could not be retired when they were given up,
+ * once the system confirms they are still ours; true when none is left.
+ */
 bool
 clear_stale_devices(Settings &settings)
 {
@@ -171,6 +202,149 @@ clear_stale_devices(Settings &settings)
 		return false;
 	retry_stale_devices(settings);
 	return settings.stale_devices.empty();
+}
+
+/* Once each time the kernel's limit starts to refuse grows. */
+void
+tell_kernel_limit(Settings &settings, GrowBound refused_by)
+{
+	const bool refused = refused_by == GrowBound::kernel_limit;
+
+	if (refused && !settings.kernel_limit_told)
+		journal_tell(settings.journal, Priority::warning,
+		    "not growing: total swap would pass %lld MiB, half of what "
+		    "the kernel can track",
+		    static_cast<long long>(settings.kernel_swap_limit));
+	settings.kernel_limit_told = refused;
+}
+
+}
+
+bool
+swap_settings_usable(const Settings &settings)
+{
+	/*
+	 * A step of 0 would rewrite a file of the same size every cycle, and
+	 * one below 0 would write a larger file on every shrink.
+	 */
+	if (settings.delta_size <= 0) {
+		complain("DELTA_SIZE is %d: a step must be at least 1 MiB",
+		    settings.delta_size);
+		return false;
+	}
+	/*
+	 * mdconfig -l -v prints the path as the kernel keeps it (control
+	 * bytes as "?", blanks trimmed): a path it would print otherwise
+	 * could never be matched to our disks, which would then never be
+	 * released.
+	 */
+	const std::string listed =
+	    resolve_swap_file(settings.swap_file).value_or(settings.swap_file);
+	if (const char *why = unlistable_because(listed)) {
+		complain("swap file \"%s\" %s, which mdconfig -l -v would not "
+		         "list as it is",
+		    printable(listed).c_str(), why);
+		return false;
+	}
+	return true;
+}
+
+bool
+take_swap_file(Settings &settings)
+{
+	/* Another daemon's swap file is not ours to touch, nor its PID file. */
+	prepare_swap_directory(settings.swap_file);
+	if (lock_swap_file(settings) == SwapFileLock::taken) {
+		complain("another morvend holds %s",
+		    swap_directory(settings.swap_file).c_str());
+		return false;
+	}
+	/* One left by a daemon that was killed may be partly written. */
+	if (settings.swap_lock)
+		drop_file_ahead(settings);
+	settings.kernel_swap_limit = probe_kernel_swap_limit().value_or(0);
+	return true;
+}
+
+void
+tell_swap_start(const Settings &settings)
+{
+	if (settings.kernel_swap_limit > 0)
+		journal_tell(settings.journal, Priority::info,
+		    "keeps total swap within %lld MiB, half of what the kernel "
+		    "can track",
+		    static_cast<long long>(settings.kernel_swap_limit));
+	/* With one device the next grow's file is the whole next size. */
+	if (settings.write_ahead == 1 && device_slots(settings) == 1)
+		journal_tell(settings.journal, Priority::info,
+		    "keeps the next grow's file written ahead at %s: the size "
+		    "of our swap plus %d MiB, on disk beside the swap file",
+		    file_ahead_path(settings.swap_file).c_str(),
+		    settings.delta_size);
+	else if (settings.write_ahead == 1)
+		journal_tell(settings.journal, Priority::info,
+		    "keeps the next grow's file written ahead at %s: %d MiB "
+		    "while fewer than %zu devices serve, else the smallest "
+		    "one's size plus %d MiB",
+		    file_ahead_path(settings.swap_file).c_str(),
+		    settings.delta_size, device_slots(settings),
+		    settings.delta_size);
+	/* Said where an admin will see it, then carried on: it may be a test box. */
+	std::string trouble = unsound_file_system(settings.swap_file);
+	if (!trouble.empty()) {
+		complain("warning: %s", trouble.c_str());
+		journal_tell(settings.journal, Priority::warning, "warning: %s",
+		    trouble.c_str());
+	}
+}
+
+/*
+ * Nothing is touched until the swap file is ours and the record matches
+ * the system.  A step that fails leaves the record in doubt, so the next
+ * cycle asks the system which of our devices there are before it acts.
+ */
+std::optional<std::int64_t>
+poll_cycle(Settings &settings)
+{
+	/* Taken at start; retried here while the directory is missing. */
+	if (lock_swap_file(settings) != SwapFileLock::held)
+		return std::nullopt;
+	if (!settings.record_matches_system)
+		settings.record_matches_system = survey_devices(settings);
+	if (!settings.record_matches_system)
+		return std::nullopt;
+	if (!clear_stale_devices(settings))
+		settings.record_matches_system = false;
+
+	auto total = probe_swap_total(settings.journal);
+	auto used = probe_swap_used(settings.journal);
+	if (!total || !used)
+		return std::nullopt;
+	const std::int64_t free_swap = std::int64_t{ *total } - *used;
+	settings.system_swap = *total;
+
+	/* Which of several devices to retire depends on what each holds. */
+	std::vector<SwapArea> areas;
+	if (needs_device_use(free_swap, settings)) {
+		auto listed = list_swap_areas(settings.journal);
+		if (!listed)
+			return free_swap;
+		areas = std::move(*listed);
+	}
+	Decision decision = choose_resize(free_swap, settings, areas);
+	/* Devices taken away by hand must stop counting against a bound. */
+	if (decision.refused_by != GrowBound::none && survey_devices(settings))
+		decision = choose_resize(free_swap, settings);
+	tell_kernel_limit(settings, decision.refused_by);
+	if (decision.resize && !resize_swap(settings, *decision.resize))
+		settings.record_matches_system = false;
+	return free_swap;
+}
+
+bool
+work_ahead(Settings &settings)
+{
+	return write_ahead(settings);
 }
 
 bool
@@ -192,7 +366,7 @@ resize_swap(Settings &settings, const Resize &resize)
 	}
 	const std::int64_t before = current_size(settings);
 	int retired = -1;
-	if (in_service(settings, resize.replaced)) {
+	if (record_uses(settings, resize.replaced)) {
 		bool serves = true;
 		bool gone = retire_device(settings.journal, resize.replaced,
 		    serves);

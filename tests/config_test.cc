@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "core/config.h"
+#include "daemon/config.h"
 #include "tests/testbed.h"
 
 namespace {

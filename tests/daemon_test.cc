@@ -154,7 +154,9 @@ TEST(WriteAhead, GrowsWithoutWaitingForAFill)
 			        (stat(file_ahead.c_str(), &st) == 0 &&
 			            st.st_size == 4 << 20));
 		})) << ahead;
-		usleep(200 * 1000); /* synced */
+		/* Written whole and synced: its writer is gone. */
+		ASSERT_TRUE(eventually([&] { return daemon.waiting(); }))
+		    << ahead;
 
 		host.ctl({ "set", "used", "40" });
 		ASSERT_TRUE(eventually([&] {
@@ -222,8 +224,8 @@ TEST_P(StopSignal, DuringTheWaitReleasesEverythingAndExitsZero)
 {
 	Daemon daemon(host, { "-c", host.small_config("WAIT_TIME 60\n") });
 
-	ASSERT_TRUE(eventually([&] { return host.largest_active() > 0; }));
-	usleep(300 * 1000); /* into the wait */
+	ASSERT_TRUE(eventually(
+	    [&] { return host.largest_active() > 0 && daemon.waiting(); }));
 	int probes = host.probes();
 	std::string unit = host.commands().back().substr(
 	    sizeof("swapon /dev/md") - 1);

@@ -21,12 +21,16 @@ struct Row {
 	std::int64_t system_swap = 0; /* MiB in service, ours included */
 	std::int64_t kernel_swap_limit = 0;
 	std::vector<SwapArea> areas = {}; /* what each device holds */
+	bool needs_use = false; /* asks for areas: a shrink among several */
 	std::optional<Resize> expected;
+	GrowBound refused_by = GrowBound::none;
 };
 
 constexpr auto none = std::nullopt;
 constexpr auto grow = Direction::grow;
 constexpr auto shrink = Direction::shrink;
+constexpr auto max_size = GrowBound::max_size;
+constexpr auto kernel_limit = GrowBound::kernel_limit;
 
 /* Our one device, md5, of that many MiB; none for 0. */
 Devices
@@ -78,16 +82,16 @@ const Row rows[] = {
 	  .expected = Resize{ grow, 5, 512 } },
 	{ .what = "growth past MAX_SIZE, even by one",
 	  .free_swap = 0, .devices = one(257), .max_size = 512,
-	  .expected = none },
+	  .expected = none, .refused_by = max_size },
 	{ .what = "a negative MAX_SIZE refuses all growth",
 	  .free_swap = 0, .devices = one(0), .max_size = -1,
-	  .expected = none },
+	  .expected = none, .refused_by = max_size },
 	{ .what = "MAX_SIZE never holds back a shrink",
 	  .free_swap = 2000, .devices = one(1024), .max_size = 512,
 	  .expected = Resize{ shrink, 5, 768 } },
 	{ .what = "growth past 32 bits",
 	  .free_swap = 0, .devices = one(INT32_MAX - 2), .delta_size = 4,
-	  .expected = none },
+	  .expected = none, .refused_by = max_size },
 
 	/* MAX_DEVICES: 1 is all of the above. */
 	{ .what = "a grow adds a device while a slot is free",
@@ -100,7 +104,7 @@ const Row rows[] = {
 	{ .what = "MAX_SIZE bounds the sum of our devices",
 	  .free_swap = 0, .devices = { { 5, 256 }, { 6, 256 } }, .max_size = 700,
 	  .max_devices = 4,
-	  .expected = none },
+	  .expected = none, .refused_by = max_size },
 	{ .what = "MAX_DEVICES of 0 or less counts as 1",
 	  .free_swap = 0, .devices = one(256), .max_devices = -3,
 	  .expected = Resize{ grow, 5, 512 } },
@@ -108,18 +112,21 @@ const Row rows[] = {
 	  .free_swap = 2000, .devices = { { 5, 256 }, { 6, 256 }, { 7, 256 } },
 	  .max_devices = 4,
 	  .areas = { { 5, 256, 30 }, { 6, 256, 2 }, { 7, 256, 9 } },
+	  .needs_use = true,
 	  .expected = Resize{ shrink, 6, 0 } },
 	{ .what = "a device no longer listed holds nothing",
 	  .free_swap = 2000, .devices = { { 5, 256 }, { 6, 256 } },
-	  .max_devices = 4, .areas = { { 5, 256, 30 } },
+	  .max_devices = 4, .areas = { { 5, 256, 30 } }, .needs_use = true,
 	  .expected = Resize{ shrink, 6, 0 } },
 	{ .what = "no retirement that would fall under the floor",
 	  .free_swap = 1100, .devices = { { 5, 256 }, { 6, 1024 } },
 	  .max_devices = 4, .areas = { { 5, 256, 3 }, { 6, 1024, 0 } },
+	  .needs_use = true,
 	  .expected = none },
 	{ .what = "down to the floor exactly is allowed",
 	  .free_swap = 1280, .devices = { { 5, 256 }, { 6, 1024 } },
 	  .max_devices = 4, .areas = { { 5, 256, 3 }, { 6, 1024, 0 } },
+	  .needs_use = true,
 	  .expected = Resize{ shrink, 6, 0 } },
 
 	/* The kernel's limit bounds the system's total, not only ours. */
@@ -130,11 +137,11 @@ const Row rows[] = {
 	{ .what = "a replacing grow past the kernel's limit",
 	  .free_swap = 0, .devices = one(256), .system_swap = 1256,
 	  .kernel_swap_limit = 1511,
-	  .expected = none },
+	  .expected = none, .refused_by = kernel_limit },
 	{ .what = "an added device counts whole against the kernel's limit",
 	  .free_swap = 0, .devices = one(256), .max_devices = 4,
 	  .system_swap = 1256, .kernel_swap_limit = 1511,
-	  .expected = none },
+	  .expected = none, .refused_by = kernel_limit },
 	{ .what = "the kernel's limit never holds back a shrink",
 	  .free_swap = 2000, .devices = one(1024), .system_swap = 9000,
 	  .kernel_swap_limit = 512,
@@ -162,11 +169,12 @@ TEST(ChooseResize, Table)
 	for (const Row &row : rows) {
 		Settings settings = settings_of(row);
 		EXPECT_EQ(needs_device_use(row.free_swap, settings),
-		    !row.areas.empty())
+		    row.needs_use)
 		    << row.what;
-		EXPECT_EQ(choose_resize(row.free_swap, settings, row.areas),
-		    row.expected)
-		    << row.what;
+		const Decision decision = choose_resize(row.free_swap, settings,
+		    row.areas);
+		EXPECT_EQ(decision.resize, row.expected) << row.what;
+		EXPECT_EQ(decision.refused_by, row.refused_by) << row.what;
 	}
 }
 
@@ -176,7 +184,7 @@ TEST(ChooseDevicesToKeep, Table)
 	/* clang-format off */
 	const struct {
 		const char *what;
-		Devices record, in_service;
+		Devices record, serving;
 		std::int32_t max_size, max_devices;
 		std::vector<int> expected;
 	} keeps[] = {
@@ -200,7 +208,7 @@ TEST(ChooseDevicesToKeep, Table)
 		settings.max_devices = row.max_devices;
 		std::vector<int> kept;
 		for (auto &device :
-		    choose_devices_to_keep(settings, row.in_service))
+		    choose_devices_to_keep(settings, row.serving))
 			kept.push_back(device.unit);
 		EXPECT_EQ(kept, row.expected) << row.what;
 	}

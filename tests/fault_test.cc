@@ -37,6 +37,7 @@ struct Fault {
 	bool device_first = true; /* inject once a device serves */
 	std::function<void(Bed &)> before = {}; /* before the start */
 	std::function<void(Bed &)> inject = {};
+	double settle = 0; /* seconds the runner lets pass before the hit */
 	std::function<bool(Bed &)> hit = {}; /* the fault has been met */
 	std::function<void(Bed &)> clear = {};
 	std::function<bool(Bed &)> recovered = {};
@@ -215,6 +216,16 @@ room_mib(const Bed &bed)
 	return fs.f_bavail * fs.f_frsize >> 20;
 }
 
+/* A file-size limit, as ulimit -f or a login class hands it down. */
+std::function<void()>
+file_size_limit(rlim_t bytes)
+{
+	return [bytes] {
+		struct rlimit limit = { bytes, RLIM_INFINITY };
+		setrlimit(RLIMIT_FSIZE, &limit);
+	};
+}
+
 /* A tmpfs of that size at the swap directory, for the daemon alone. */
 std::function<void()>
 on_tmpfs(const Bed &bed, const char *size)
@@ -236,6 +247,34 @@ whole_8_mib(const std::string &path)
 
 	return stat(path.c_str(), &st) == 0 && st.st_size == 8 << 20 &&
 	    st.st_blocks * 512 >= st.st_size;
+}
+
+/* The inode of a file of that many MiB, every block on disk; 0 if none. */
+ino_t
+whole_file(const std::string &path, long mib)
+{
+	struct stat st;
+
+	if (stat(path.c_str(), &st) != 0 || st.st_size != mib << 20 ||
+	    st.st_blocks * 512 < st.st_size)
+		return 0;
+	return st.st_ino;
+}
+
+/*
+ * Our device of 8 MiB and a file ahead of 12, then free swap just over
+ * the ceiling with 8 and under it with 4 (100 + 72 + 8 - 50 = 130).
+ */
+void
+inject_shrink_with_a_larger_file_ahead(Bed &b)
+{
+	b.press();
+	ASSERT_TRUE(eventually([&] {
+		return b.largest_active() == 8 &&
+		    whole_file(b.swap_file + ".ahead", 12) != 0;
+	}));
+	b.first_to_go = std::to_string(whole_file(b.swap_file + ".ahead", 12));
+	b.host.ctl({ "set", "foreign_total", "172" });
 }
 
 /* One grow, to 8 MiB, of a file whole on disk: no second try. */
@@ -269,6 +308,495 @@ told_line(Bed &bed, const std::string &start)
 	    [&](const std::string &line) { return line.starts_with(start); });
 }
 
+/* What the rows below do, a function a step where a step is more than one line. */
+
+void
+before_units_taken_by_others(Bed &b)
+{
+	b.taken = { "0", "1", "7" };
+	b.host.ctl({ "take", "0", "1", "7" });
+	/* As mdconfig refuses a unit that is taken. */
+	b.host.ctl({ "fail", "attach", "9" });
+}
+
+bool
+hit_units_taken_by_others(Bed &b)
+{
+	return b.largest_active() > 0 && attach_units(b).size() == 10;
+}
+
+bool
+recovered_units_taken_by_others(Bed &b)
+{
+	std::size_t held = 0;
+	for (auto &u : b.host.unit_list())
+		held += !u.active && u.file == "(held by other software)";
+	return held == b.taken.size() && b.largest_active() > 0;
+}
+
+void
+inject_swapoff_refuses_at_stop_then_a_restart(Bed &b)
+{
+	b.stop_refused_then_restart([&] { b.inject_fault("swapoff"); },
+	    [&] { b.clear_fault("swapoff"); });
+}
+
+void
+inject_stop_refused_for_want_of_memory_then_a_restart(Bed &b)
+{
+	b.stop_refused_then_restart(
+	    [&] {
+		    b.host.ctl({ "set", "free_ram", "0" });
+		    b.host.ctl({ "set", "used", "104" });
+	    },
+	    [&] {
+		    b.host.ctl({ "set", "free_ram", "1024" });
+		    b.host.ctl({ "set", "used", "40" });
+	    });
+}
+
+void
+inject_sigkill_then_a_restart(Bed &b)
+{
+	b.daemon->signal(SIGKILL);
+	b.daemon->wait_exit();
+	b.restart();
+}
+
+/* The device gone by hand, the next grow went through: one, of 8 MiB. */
+bool
+one_device_of_8(Bed &b)
+{
+	return b.largest_active() == 8 && b.ours().size() == 1;
+}
+
+void
+inject_device_swapped_off_and_detached_by_hand(Bed &b)
+{
+	std::string device = b.our_device();
+	b.by_hand({ "swapoff", device });
+	b.by_hand({ "mdconfig", "-d", "-u", device });
+}
+
+void
+inject_our_unit_detached_by_hand_and_taken_by_another_program(Bed &b)
+{
+	std::string device = b.our_device();
+	b.taken = { device.substr(sizeof("/dev/md") - 1) };
+	b.by_hand({ "swapoff", device });
+	b.by_hand({ "mdconfig", "-d", "-u", device });
+	b.host.ctl({ "take", b.taken[0] });
+	b.commands_at_inject = b.host.commands().size();
+}
+
+bool
+hit_our_unit_detached_by_hand_and_taken_by_another_program(Bed &b)
+{
+	return b.largest_active() == 8 && !b.ran_on(b.taken[0]);
+}
+
+bool
+recovered_our_unit_detached_by_hand_and_taken_by_another_program(Bed &b)
+{
+	return b.none_of_ours() && !b.ran_on(b.taken[0]);
+}
+
+void
+inject_a_second_daemon_on_the_same_swap_directory(Bed &b)
+{
+	/* Another swap file, but the same directory. */
+	std::string other = b.host.path("other.conf");
+	write_file(other,
+	    read_file(b.config) + "SWAP_FILE " + b.host.path("swap/swap1") +
+	        "\n");
+	Daemon second(b.host, Lines{ "-c", other });
+	EXPECT_EQ(second.wait_exit(5), 1);
+	EXPECT_EQ(second.output(),
+	    "morvend: another morvend holds " + b.host.path("swap") + "\n");
+}
+
+bool
+hit_a_second_daemon_on_the_same_swap_directory(Bed &b)
+{
+	return b.host.looks() == 1 && b.quiet_cycles(2) &&
+	    b.largest_active() == 4;
+}
+
+bool
+hit_large_allocations_fail(Bed &b)
+{
+	return allocations_limited(b) && b.largest_active() == 8;
+}
+
+bool
+recovered_mdconfig_d_is_busy(Bed &b)
+{
+	for (auto &u : b.ours())
+		if (!u.active)
+			return false;
+	return b.largest_active() > 4;
+}
+
+void
+clear_disk_full_during_the_fill(Bed &b)
+{
+	struct rlimit unlimited = { RLIM_INFINITY, RLIM_INFINITY };
+	ASSERT_EQ(prlimit(b.daemon->pid, RLIMIT_FSIZE, &unlimited, nullptr), 0);
+}
+
+void
+clear_directory_missing(Bed &b)
+{
+	std::filesystem::create_directories(b.host.path("gone/swap"));
+}
+
+void
+inject_swapctl_prints_garbage(Bed &b)
+{
+	b.host.ctl({ "swapctl-prints", "swap: none\n" });
+	b.press();
+}
+
+void
+inject_swapctl_prints_nothing(Bed &b)
+{
+	b.host.ctl({ "swapctl-prints", "" });
+	b.press();
+}
+
+void
+inject_sigterm_during_a_fill(Bed &b)
+{
+	struct stat sb = {};
+	ASSERT_TRUE(
+	    eventually([&] { return stat(b.swap_file.c_str(), &sb) == 0; },
+	        20));
+	b.daemon->signal(SIGTERM);
+	stat(b.swap_file.c_str(), &sb);
+	EXPECT_LT(sb.st_size, 2048L << 20) << "the fill was over";
+}
+
+bool
+hit_max_devices_4_grows_add_devices_shrinks_retire_the_emptiest(Bed &b)
+{
+	return b.serving() == 4 && b.since_inject("swapoff").empty();
+}
+
+void
+clear_max_devices_4_grows_add_devices_shrinks_retire_the_emptiest(Bed &b)
+{
+	/* The third device holds nothing, the others a little. */
+	auto mine = b.ours();
+	for (std::size_t i = 0; i < mine.size(); i++)
+		b.host.ctl(
+		    { "use", mine[i].name.substr(2), i == 2 ? "0" : "1" });
+	b.commands_at_inject = b.host.commands().size();
+	b.relieve();
+	b.first_to_go = mine[2].name;
+}
+
+bool
+recovered_max_devices_4_grows_add_devices_shrinks_retire_the_emptiest(Bed &b)
+{
+	Lines off = b.since_inject("swapoff");
+	return b.none_of_ours() && !off.empty() &&
+	    off[0] == "swapoff /dev/" + b.first_to_go;
+}
+
+bool
+hit_max_devices_4_a_refused_swapon_leaves_the_others_serving(Bed &b)
+{
+	return b.fault_met("swapon", 2) && b.serving() == 1;
+}
+
+bool
+hit_max_devices_4_sigkill_then_a_restart_keeps_every_device(Bed &b)
+{
+	return b.host.looks() >= 2 && b.quiet_cycles(2) && b.serving() == 4;
+}
+
+bool
+hit_mdconfig_a_attaches_then_dies(Bed &b)
+{
+	return b.died("attach") && b.largest_active() == 8 &&
+	    b.ours().size() == 1;
+}
+
+void
+inject_swapon_activates_then_dies(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] {
+		return b.died("swapon") && b.serving() == 1 &&
+		    b.daemon->waiting();
+	}));
+	EXPECT_EQ(b.since_inject("mdconfig -d"), Lines{})
+	    << "the device that serves was given up";
+	b.daemon->signal(SIGTERM);
+}
+
+void
+inject_a_disk_attached_by_hand_over_the_swap_file_then_a_stop(Bed &b)
+{
+	b.by_hand({ "mdconfig", "-a", "-t", "vnode", "-f", b.swap_file, "-u",
+	    "4242" });
+	b.daemon->signal(SIGTERM);
+}
+
+void
+inject_our_unit_handed_to_another_program_during_the_stop_s_retries(Bed &b)
+{
+	std::string device = b.our_device();
+	b.inject_fault("swapoff");
+	b.daemon->signal(SIGTERM);
+	ASSERT_TRUE(eventually([&] { return b.fault_met("swapoff", 1); }));
+	b.clear_fault("swapoff");
+	b.by_hand({ "swapoff", device });
+	b.by_hand({ "mdconfig", "-d", "-u", device });
+	b.taken = { device.substr(sizeof("/dev/md") - 1) };
+	b.host.ctl({ "take", b.taken[0] });
+}
+
+bool
+hit_max_devices_4_a_restart_under_a_lower_max_size_keeps_within_it(Bed &b)
+{
+	return b.serving() == 2 && b.ours().size() == 2;
+}
+
+void
+inject_max_devices_4_devices_freed_by_hand_stop_counting_against_max_size(
+    Bed &b)
+{
+	b.press();
+	ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
+	b.free_two_by_hand();
+	b.commands_at_inject = b.host.commands().size();
+}
+
+bool
+hit_max_devices_4_devices_freed_by_hand_stop_counting_against_max_size(Bed &b)
+{
+	return b.serving() == 4 && b.since_inject("mdconfig -a").size() == 2;
+}
+
+void
+before_started_with_the_stop_signals_blocked(Bed &b)
+{
+	b.in_child = [] {
+		sigset_t stops;
+		sigemptyset(&stops);
+		sigaddset(&stops, SIGTERM);
+		sigaddset(&stops, SIGINT);
+		sigprocmask(SIG_BLOCK, &stops, nullptr);
+	};
+}
+
+void
+inject_sigterm_twice(Bed &b)
+{
+	b.daemon->signal(SIGTERM);
+	b.daemon->signal(SIGTERM);
+}
+
+void
+inject_a_stop_while_the_file_ahead_is_half_written(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
+	b.daemon->signal(SIGTERM);
+	EXPECT_TRUE(eventually([&] { return !b.daemon->running(); }, 2))
+	    << "the stop waited for the fill";
+}
+
+void
+inject_killed_while_writing_ahead_then_a_grow_at_once(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
+	b.daemon->signal(SIGKILL);
+	b.daemon->wait_exit();
+	b.restart();
+	/* The dead daemon's writer gives way within a piece. */
+	EXPECT_TRUE(eventually(
+	    [&] {
+		    auto parents = parents_of_others_running_it(b);
+		    return std::all_of(parents.begin(), parents.end(),
+		        [&](pid_t p) { return p == b.daemon->pid; });
+	    },
+	    1))
+	    << "an orphaned writer went on";
+	b.press();
+}
+
+bool
+hit_killed_while_writing_ahead_then_a_grow_at_once(Bed &b)
+{
+	return b.largest_active() == 8 && b.serving() == 1;
+}
+
+void
+inject_a_grow_while_the_next_file_is_mid_write(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
+	b.press();
+}
+
+void
+before_room_for_the_device_but_not_for_the_file_ahead(Bed &b)
+{
+	b.in_child = on_tmpfs(b, "6m");
+	b.env = fills_at("1");
+}
+
+bool
+hit_room_for_the_device_but_not_for_the_file_ahead(Bed &b)
+{
+	EXPECT_GE(room_mib(b), 1) << "the disk was filled";
+	return b.quiet_cycles(3) && b.largest_active() == 4 &&
+	    exists(daemons_view(b, b.swap_file)) &&
+	    !exists(daemons_view(b, b.swap_file + ".ahead"));
+}
+
+void
+inject_the_file_ahead_gives_way_when_others_fill_the_disk(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] {
+		return whole_8_mib(daemons_view(b, b.swap_file + ".ahead"));
+	}));
+	write_file(daemons_view(b, b.host.path("swap/filler")),
+	    std::string(6 << 20, 'x'));
+}
+
+bool
+hit_the_file_ahead_gives_way_when_others_fill_the_disk(Bed &b)
+{
+	return !exists(daemons_view(b, b.swap_file + ".ahead"));
+}
+
+void
+clear_the_file_ahead_gives_way_when_others_fill_the_disk(Bed &b)
+{
+	std::filesystem::remove(daemons_view(b, b.host.path("swap/filler")));
+}
+
+bool
+recovered_the_file_ahead_gives_way_when_others_fill_the_disk(Bed &b)
+{
+	return whole_8_mib(daemons_view(b, b.swap_file + ".ahead"));
+}
+
+void
+inject_the_file_ahead_removed_by_hand_is_let_go(Bed &b)
+{
+	ASSERT_TRUE(
+	    eventually([&] { return whole_8_mib(b.swap_file + ".ahead"); }));
+	std::filesystem::remove(b.swap_file + ".ahead");
+}
+
+bool
+hit_the_file_ahead_removed_by_hand_is_let_go(Bed &b)
+{
+	return !holds_removed_file_ahead(b) &&
+	    whole_8_mib(b.swap_file + ".ahead");
+}
+
+void
+inject_the_file_ahead_emptied_from_outside_is_never_attached(Bed &b)
+{
+	ASSERT_TRUE(
+	    eventually([&] { return whole_8_mib(b.swap_file + ".ahead"); }));
+	ASSERT_EQ(truncate((b.swap_file + ".ahead").c_str(), 0), 0);
+	b.press();
+}
+
+void
+inject_a_stop_never_waits_for_a_fill(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] { return exists(b.swap_file); }));
+	b.daemon->signal(SIGTERM);
+	EXPECT_TRUE(eventually([&] { return !b.daemon->running(); }, 2))
+	    << "the stop waited for the fill";
+	EXPECT_FALSE(told_line(b, "<28>")) << "a stop told as a failure";
+}
+
+void
+inject_the_swap_directory_removed_then_a_stop(Bed &b)
+{
+	std::filesystem::remove_all(b.host.path("swap"));
+	b.daemon->signal(SIGTERM);
+}
+
+void
+inject_the_swap_directory_made_anew_and_held_by_another_daemon(Bed &b)
+{
+	std::string dir = b.host.path("swap"), anew = b.host.path("anew");
+	std::filesystem::create_directory(anew);
+	b.other_lock = UniqueFd(open(anew.c_str(), O_RDONLY | O_DIRECTORY));
+	ASSERT_EQ(flock(b.other_lock.get(), LOCK_EX), 0);
+	std::filesystem::remove_all(dir);
+	std::filesystem::rename(anew, dir);
+	b.press();
+}
+
+bool
+hit_the_swap_directory_made_anew_and_held_by_another_daemon(Bed &b)
+{
+	return told_line(b, "<28>another morvend holds SWAPDIR") &&
+	    b.since_inject("").empty();
+}
+
+bool
+hit_the_kernel_s_swap_limit_bounds_growth(Bed &b)
+{
+	return b.largest_active() == 8 &&
+	    b.since_inject("mdconfig -a").size() == 1 &&
+	    b.host.probes() >= b.probes_at_inject + 6;
+}
+
+void
+before_sysctl_fails_growth_as_without_the_kernel_s_limit(Bed &b)
+{
+	b.host.ctl({ "set", "swap_maxpages", "55296" });
+	b.host.ctl({ "sysctl-fails", "yes" });
+}
+
+bool
+hit_sysctl_fails_growth_as_without_the_kernel_s_limit(Bed &b)
+{
+	return b.largest_active() == 16 && !told_line(b, "<30>keeps total");
+}
+
+void
+before_standard_error_a_pipe_that_nobody_reads(Bed &b)
+{
+	auto tmpfs = on_tmpfs(b, "64m");
+	b.in_child = [tmpfs] {
+		int ends[2];
+		if (pipe(ends) != 0 || dup2(ends[1], 2) != 2)
+			_exit(97);
+		close(ends[0]);
+		close(ends[1]);
+		tmpfs();
+	};
+}
+
+void
+before_a_swap_file_without_a_device_is_removed_at_start(Bed &b)
+{
+	b.host.ctl({ "set", "foreign_total", "300" });
+	write_file(b.swap_file, std::string(8 << 20, '\0'));
+}
+
+bool
+hit_a_swap_file_without_a_device_is_removed_at_start(Bed &b)
+{
+	return !exists(b.swap_file) && b.host.probes() >= 2;
+}
+
+bool
+hit_a_file_size_limit_stops_the_file_ahead_told_once(Bed &b)
+{
+	return b.host.probes() >= b.probes_at_inject + 6 &&
+	    !exists(b.swap_file + ".ahead") && b.largest_active() == 4;
+}
+
 /* clang-format off */
 const Fault faults[] = {
 	{ .name = "attach fails ten times a cycle, three cycles",
@@ -282,21 +810,9 @@ const Fault faults[] = {
 		recovered, "<30>released md# (# MiB)", stopped } },
 	{ .name = "units taken by others",
 	  .device_first = false,
-	  .before = [](Bed &b) {
-		b.taken = {"0", "1", "7"};
-		b.host.ctl({"take", "0", "1", "7"});
-		/* As mdconfig refuses a unit that is taken. */
-		b.host.ctl({"fail", "attach", "9"});
-	  },
-	  .hit = [](Bed &b) {
-		return b.largest_active() > 0 && attach_units(b).size() == 10;
-	  },
-	  .recovered = [](Bed &b) {
-		std::size_t held = 0;
-		for (auto &u : b.host.unit_list())
-			held += !u.active && u.file == "(held by other software)";
-		return held == b.taken.size() && b.largest_active() > 0;
-	  } },
+	  .before = before_units_taken_by_others,
+	  .hit = hit_units_taken_by_others,
+	  .recovered = recovered_units_taken_by_others },
 	{ .name = "swapon of the new device fails",
 	  .inject = [](Bed &b) { b.inject_fault("swapon"); b.press(); },
 	  .hit = [](Bed &b) { return b.fault_met("swapon", 2); },
@@ -314,10 +830,7 @@ const Fault faults[] = {
 	{ .name = "swapoff refuses at stop, then a restart",
 	  .every_format = true,
 	  .config = "SYSLOG 1\n",
-	  .inject = [](Bed &b) {
-		b.stop_refused_then_restart([&] { b.inject_fault("swapoff"); },
-		    [&] { b.clear_fault("swapoff"); });
-	  },
+	  .inject = inject_swapoff_refuses_at_stop_then_a_restart,
 	  .hit = &Bed::took_back,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours,
@@ -326,77 +839,34 @@ const Fault faults[] = {
 		started, took_back, shrank_to_none, stopped } },
 	{ .name = "stop refused for want of memory, then a restart",
 	  .config = "MAX_SIZE 4\n",
-	  .inject = [](Bed &b) {
-		b.stop_refused_then_restart([&] {
-			b.host.ctl({"set", "free_ram", "0"});
-			b.host.ctl({"set", "used", "104"});
-		}, [&] {
-			b.host.ctl({"set", "free_ram", "1024"});
-			b.host.ctl({"set", "used", "40"});
-		});
-	  },
+	  .inject = inject_stop_refused_for_want_of_memory_then_a_restart,
 	  .hit = &Bed::took_back,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "SIGKILL, then a restart",
 	  .every_format = true,
-	  .inject = [](Bed &b) {
-		b.daemon->signal(SIGKILL);
-		b.daemon->wait_exit();
-		b.restart();
-	  },
+	  .inject = inject_sigkill_then_a_restart,
 	  .hit = &Bed::took_back,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "device swapped off by hand",
 	  .inject = [](Bed &b) { b.by_hand({"swapoff", b.our_device()}); },
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 8 && b.ours().size() == 1;
-	  },
+	  .hit = one_device_of_8,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "device swapped off and detached by hand",
-	  .inject = [](Bed &b) {
-		std::string device = b.our_device();
-		b.by_hand({"swapoff", device});
-		b.by_hand({"mdconfig", "-d", "-u", device});
-	  },
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 8 && b.ours().size() == 1;
-	  },
+	  .inject = inject_device_swapped_off_and_detached_by_hand,
+	  .hit = one_device_of_8,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "our unit detached by hand and taken by another program",
-	  .inject = [](Bed &b) {
-		std::string device = b.our_device();
-		b.taken = {device.substr(sizeof("/dev/md") - 1)};
-		b.by_hand({"swapoff", device});
-		b.by_hand({"mdconfig", "-d", "-u", device});
-		b.host.ctl({"take", b.taken[0]});
-		b.commands_at_inject = b.host.commands().size();
-	  },
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 8 && !b.ran_on(b.taken[0]);
-	  },
+	  .inject = inject_our_unit_detached_by_hand_and_taken_by_another_program,
+	  .hit = hit_our_unit_detached_by_hand_and_taken_by_another_program,
 	  .clear = &Bed::relieve,
-	  .recovered = [](Bed &b) {
-		return b.none_of_ours() && !b.ran_on(b.taken[0]);
-	  } },
+	  .recovered = recovered_our_unit_detached_by_hand_and_taken_by_another_program },
 	{ .name = "a second daemon on the same swap directory",
-	  .inject = [](Bed &b) {
-		/* Another swap file, but the same directory. */
-		std::string other = b.host.path("other.conf");
-		write_file(other, read_file(b.config) + "SWAP_FILE " +
-		    b.host.path("swap/swap1") + "\n");
-		Daemon second(b.host, Lines{"-c", other});
-		EXPECT_EQ(second.wait_exit(5), 1);
-		EXPECT_EQ(second.output(), "morvend: another morvend holds " +
-		    b.host.path("swap") + "\n");
-	  },
-	  .hit = [](Bed &b) {
-		return b.host.looks() == 1 && b.quiet_cycles(2) &&
-		    b.largest_active() == 4;
-	  },
+	  .inject = inject_a_second_daemon_on_the_same_swap_directory,
+	  .hit = hit_a_second_daemon_on_the_same_swap_directory,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "swap directory on tmpfs",
@@ -414,62 +884,35 @@ const Fault faults[] = {
 	{ .name = "large allocations fail",
 	  .before = [](Bed &b) { b.env = large_allocations_fail(b); },
 	  .inject = &Bed::press,
-	  .hit = [](Bed &b) {
-		return allocations_limited(b) && b.largest_active() == 8;
-	  },
+	  .hit = hit_large_allocations_fail,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "mdconfig -d is busy",
 	  .inject = [](Bed &b) { b.inject_fault("detach"); b.press(); },
 	  .hit = [](Bed &b) { return b.fault_met("detach", 2); },
 	  .clear = [](Bed &b) { b.clear_fault("detach"); },
-	  .recovered = [](Bed &b) {
-		for (auto &u : b.ours())
-			if (!u.active)
-				return false;
-		return b.largest_active() > 4;
-	  } },
+	  .recovered = recovered_mdconfig_d_is_busy },
 	{ .name = "disk full during the fill",
 	  .device_first = false,
-	  .before = [](Bed &b) {
-		/* As ulimit -f or a login class hands it down. */
-		b.in_child = [] {
-			struct rlimit limit = { 2 << 20, RLIM_INFINITY };
-			setrlimit(RLIMIT_FSIZE, &limit);
-		};
-	  },
+	  .before = [](Bed &b) { b.in_child = file_size_limit(2 << 20); },
 	  .hit = [](Bed &b) { return b.host.probes() >= 6 && b.none_of_ours(); },
-	  .clear = [](Bed &b) {
-		struct rlimit unlimited = { RLIM_INFINITY, RLIM_INFINITY };
-		ASSERT_EQ(prlimit(b.daemon->pid, RLIMIT_FSIZE, &unlimited,
-		    nullptr), 0);
-	  },
+	  .clear = clear_disk_full_during_the_fill,
 	  .recovered = [](Bed &b) { return b.largest_active() > 0; } },
 	{ .name = "directory missing",
 	  .device_first = false,
 	  .before = [](Bed &b) { b.swap_file = b.host.path("gone/swap/swap0"); },
 	  /* Nothing is touched, not even looked at, without the directory. */
-	  .hit = [](Bed &b) {
-		usleep(2500 * 1000);
-		return b.host.probes() == 0 && b.host.looks() == 0;
-	  },
-	  .clear = [](Bed &b) {
-		std::filesystem::create_directories(b.host.path("gone/swap"));
-	  },
+	  .settle = 2.5,
+	  .hit = [](Bed &b) { return b.host.probes() == 0 && b.host.looks() == 0; },
+	  .clear = clear_directory_missing,
 	  .recovered = [](Bed &b) { return b.largest_active() > 0; } },
 	{ .name = "swapctl prints garbage",
-	  .inject = [](Bed &b) {
-		b.host.ctl({"swapctl-prints", "swap: none\n"});
-		b.press();
-	  },
+	  .inject = inject_swapctl_prints_garbage,
 	  .hit = [](Bed &b) { return b.quiet_cycles(3); },
 	  .clear = [](Bed &b) { b.host.ctl({"swapctl-prints", "--real"}); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
 	{ .name = "swapctl prints nothing",
-	  .inject = [](Bed &b) {
-		b.host.ctl({"swapctl-prints", ""});
-		b.press();
-	  },
+	  .inject = inject_swapctl_prints_nothing,
 	  .hit = [](Bed &b) { return b.quiet_cycles(3); },
 	  .clear = [](Bed &b) { b.host.ctl({"swapctl-prints", "--real"}); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 4; } },
@@ -477,61 +920,31 @@ const Fault faults[] = {
 	{ .name = "SIGTERM during a fill",
 	  .config = "DELTA_SIZE 2048\nWAIT_TIME 60\n",
 	  .device_first = false,
-	  .inject = [](Bed &b) {
-		struct stat sb = {};
-		ASSERT_TRUE(eventually([&] {
-			return stat(b.swap_file.c_str(), &sb) == 0;
-		}, 20));
-		b.daemon->signal(SIGTERM);
-		stat(b.swap_file.c_str(), &sb);
-		EXPECT_LT(sb.st_size, 2048L << 20) << "the fill was over";
-	  },
+	  .inject = inject_sigterm_during_a_fill,
 	  .inject_stops = true,
 	  .needs_mib = 2048 },
 	{ .name = "MAX_DEVICES 4: grows add devices, shrinks retire the emptiest",
 	  .config = "MAX_DEVICES 4\n",
 	  .inject = &Bed::press,
-	  .hit = [](Bed &b) {
-		return b.serving() == 4 && b.since_inject("swapoff").empty();
-	  },
-	  .clear = [](Bed &b) {
-		/* The third device holds nothing, the others a little. */
-		auto mine = b.ours();
-		for (std::size_t i = 0; i < mine.size(); i++)
-			b.host.ctl({"use", mine[i].name.substr(2), i == 2 ? "0" : "1"});
-		b.commands_at_inject = b.host.commands().size();
-		b.relieve();
-		b.first_to_go = mine[2].name;
-	  },
-	  .recovered = [](Bed &b) {
-		Lines off = b.since_inject("swapoff");
-		return b.none_of_ours() && !off.empty() &&
-		    off[0] == "swapoff /dev/" + b.first_to_go;
-	  } },
+	  .hit = hit_max_devices_4_grows_add_devices_shrinks_retire_the_emptiest,
+	  .clear = clear_max_devices_4_grows_add_devices_shrinks_retire_the_emptiest,
+	  .recovered = recovered_max_devices_4_grows_add_devices_shrinks_retire_the_emptiest },
 	{ .name = "MAX_DEVICES 4: a refused swapon leaves the others serving",
 	  .config = "MAX_DEVICES 4\n",
 	  .inject = [](Bed &b) { b.inject_fault("swapon"); b.press(); },
-	  .hit = [](Bed &b) {
-		return b.fault_met("swapon", 2) && b.serving() == 1;
-	  },
+	  .hit = hit_max_devices_4_a_refused_swapon_leaves_the_others_serving,
 	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
 	  .recovered = [](Bed &b) { return b.serving() == 4; } },
 	{ .name = "MAX_DEVICES 4: SIGKILL, then a restart keeps every device",
 	  .config = "MAX_DEVICES 4\n",
 	  .inject = [](Bed &b) { b.kill_with_four_and_restart(); },
-	  .hit = [](Bed &b) {
-		return b.host.looks() >= 2 && b.quiet_cycles(2) &&
-		    b.serving() == 4;
-	  },
+	  .hit = hit_max_devices_4_sigkill_then_a_restart_keeps_every_device,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "mdconfig -a attaches, then dies",
 	  .every_format = true,
 	  .inject = [](Bed &b) { b.die_after("attach"); b.press(); },
-	  .hit = [](Bed &b) {
-		return b.died("attach") && b.largest_active() == 8 &&
-		    b.ours().size() == 1;
-	  },
+	  .hit = hit_mdconfig_a_attaches_then_dies,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	/* A stop before the next cycle finds the device serving as ours. */
@@ -539,134 +952,72 @@ const Fault faults[] = {
 	  .config = "WAIT_TIME 60\n",
 	  .device_first = false,
 	  .before = [](Bed &b) { b.die_after("swapon"); },
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] {
-			return b.died("swapon") && b.serving() == 1;
-		}));
-		usleep(300 * 1000);
-		EXPECT_EQ(b.since_inject("mdconfig -d"), Lines{}) <<
-		    "the device that serves was given up";
-		b.daemon->signal(SIGTERM);
-	  },
+	  .inject = inject_swapon_activates_then_dies,
 	  .inject_stops = true },
 	{ .name = "a disk attached by hand over the swap file, then a stop",
 	  .every_format = true,
-	  .inject = [](Bed &b) {
-		b.by_hand({"mdconfig", "-a", "-t", "vnode", "-f", b.swap_file,
-		    "-u", "4242"});
-		b.daemon->signal(SIGTERM);
-	  },
+	  .inject = inject_a_disk_attached_by_hand_over_the_swap_file_then_a_stop,
 	  .inject_stops = true },
 	/* taken: the one unit that must still be attached after the stop. */
 	{ .name = "our unit handed to another program during the stop's retries",
-	  .inject = [](Bed &b) {
-		std::string device = b.our_device();
-		b.inject_fault("swapoff");
-		b.daemon->signal(SIGTERM);
-		ASSERT_TRUE(eventually([&] { return b.fault_met("swapoff", 1); }));
-		b.clear_fault("swapoff");
-		b.by_hand({"swapoff", device});
-		b.by_hand({"mdconfig", "-d", "-u", device});
-		b.taken = {device.substr(sizeof("/dev/md") - 1)};
-		b.host.ctl({"take", b.taken[0]});
-	  },
+	  .inject = inject_our_unit_handed_to_another_program_during_the_stop_s_retries,
 	  .inject_stops = true },
 	{ .name = "MAX_DEVICES 4: a restart under a lower MAX_SIZE keeps within it",
 	  .config = "MAX_DEVICES 4\n",
 	  .inject = [](Bed &b) { b.kill_with_four_and_restart("MAX_SIZE 8\n"); },
-	  .hit = [](Bed &b) {
-		return b.serving() == 2 && b.ours().size() == 2;
-	  },
+	  .hit = hit_max_devices_4_a_restart_under_a_lower_max_size_keeps_within_it,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "MAX_DEVICES 4: devices freed by hand stop counting against MAX_SIZE",
 	  .config = "MAX_DEVICES 4\nMAX_SIZE 16\n",
-	  .inject = [](Bed &b) {
-		b.press();
-		ASSERT_TRUE(eventually([&] { return b.serving() == 4; }));
-		b.free_two_by_hand();
-		b.commands_at_inject = b.host.commands().size();
-	  },
-	  .hit = [](Bed &b) {
-		return b.serving() == 4 && b.since_inject("mdconfig -a").size() == 2;
-	  },
+	  .inject = inject_max_devices_4_devices_freed_by_hand_stop_counting_against_max_size,
+	  .hit = hit_max_devices_4_devices_freed_by_hand_stop_counting_against_max_size,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "started with the stop signals blocked",
-	  .before = [](Bed &b) {
-		b.in_child = [] {
-			sigset_t stops;
-			sigemptyset(&stops);
-			sigaddset(&stops, SIGTERM);
-			sigaddset(&stops, SIGINT);
-			sigprocmask(SIG_BLOCK, &stops, nullptr);
-		};
-	  },
+	  .before = before_started_with_the_stop_signals_blocked,
 	  .inject = [](Bed &b) { b.daemon->signal(SIGTERM); },
 	  .inject_stops = true },
 	{ .name = "SIGTERM twice",
-	  .inject = [](Bed &b) {
-		b.daemon->signal(SIGTERM);
-		b.daemon->signal(SIGTERM);
-	  },
+	  .inject = inject_sigterm_twice,
 	  .inject_stops = true },
 	/* The next grow's file (8 MiB) is written ahead at 1 MB/s. */
 	{ .name = "a stop while the file ahead is half written",
 	  .config = "WRITE_AHEAD 1\nWAIT_TIME 30\n",
 	  .before = [](Bed &b) { b.env = fills_at("1"); },
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
-		b.daemon->signal(SIGTERM);
-		EXPECT_TRUE(eventually([&] { return !b.daemon->running(); }, 2))
-		    << "the stop waited for the fill";
-	  },
+	  .inject = inject_a_stop_while_the_file_ahead_is_half_written,
 	  .inject_stops = true },
 	{ .name = "killed while writing ahead, then a grow at once",
 	  .config = "WRITE_AHEAD 1\n",
 	  .before = [](Bed &b) { b.env = fills_at("1"); },
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
-		b.daemon->signal(SIGKILL);
-		b.daemon->wait_exit();
-		b.restart();
-		/* The dead daemon's writer gives way within a piece. */
-		EXPECT_TRUE(eventually([&] {
-			auto parents = parents_of_others_running_it(b);
-			return std::all_of(parents.begin(), parents.end(),
-			    [&](pid_t p) { return p == b.daemon->pid; });
-		}, 1)) << "an orphaned writer went on";
-		b.press();
-	  },
+	  .inject = inject_killed_while_writing_ahead_then_a_grow_at_once,
 	  /* Never the part written: a whole 8 MiB from the start. */
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 8 && b.serving() == 1;
-	  },
+	  .hit = hit_killed_while_writing_ahead_then_a_grow_at_once,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "a grow while the next file is mid-write",
 	  .config = "WRITE_AHEAD 1\n",
 	  .before = [](Bed &b) { b.env = fills_at("2"); },
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] { return partly_ahead(b); }));
-		b.press();
-	  },
+	  .inject = inject_a_grow_while_the_next_file_is_mid_write,
 	  /* The writer's file, whole, with no fill of its own. */
 	  .hit = &grew_once_from_a_whole_file,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
+	/* The file ahead, cut down to 4 MiB: the same inode, no fill. */
+	{ .name = "a shrink takes a larger file ahead, cut to the new size",
+	  .config = "WRITE_AHEAD 1\n",
+	  .inject = inject_shrink_with_a_larger_file_ahead,
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 4 &&
+		    std::to_string(whole_file(b.swap_file, 4)) == b.first_to_go;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
 	{ .name = "room for the device but not for the file ahead",
 	  .config = "WRITE_AHEAD 1\n",
-	  .before = [](Bed &b) {
-		b.in_child = on_tmpfs(b, "6m");
-		b.env = fills_at("1");
-	  },
+	  .before = before_room_for_the_device_but_not_for_the_file_ahead,
 	  /* A file ahead begun would show: the disk fills at 1 MB/s. */
-	  .hit = [](Bed &b) {
-		EXPECT_GE(room_mib(b), 1) << "the disk was filled";
-		return b.quiet_cycles(3) && b.largest_active() == 4 &&
-		    exists(daemons_view(b, b.swap_file)) &&
-		    !exists(daemons_view(b, b.swap_file + ".ahead"));
-	  },
+	  .hit = hit_room_for_the_device_but_not_for_the_file_ahead,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours,
 	  .said = { "morvend: warning: SWAPDIR is on tmpfs: it is kept in "
@@ -675,49 +1026,23 @@ const Fault faults[] = {
 	{ .name = "the file ahead gives way when others fill the disk",
 	  .config = "WRITE_AHEAD 1\nSYSLOG 1\n",
 	  .before = [](Bed &b) { b.in_child = on_tmpfs(b, "24m"); },
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] {
-			return whole_8_mib(daemons_view(b, b.swap_file + ".ahead"));
-		}));
-		write_file(daemons_view(b, b.host.path("swap/filler")),
-		    std::string(6 << 20, 'x'));
-	  },
-	  .hit = [](Bed &b) {
-		return !exists(daemons_view(b, b.swap_file + ".ahead"));
-	  },
-	  .clear = [](Bed &b) {
-		std::filesystem::remove(daemons_view(b, b.host.path("swap/filler")));
-	  },
-	  .recovered = [](Bed &b) {
-		return whole_8_mib(daemons_view(b, b.swap_file + ".ahead"));
-	  },
+	  .inject = inject_the_file_ahead_gives_way_when_others_fill_the_disk,
+	  .hit = hit_the_file_ahead_gives_way_when_others_fill_the_disk,
+	  .clear = clear_the_file_ahead_gives_way_when_others_fill_the_disk,
+	  .recovered = recovered_the_file_ahead_gives_way_when_others_fill_the_disk,
 	  .logged = { started, "<28>no file written ahead at SWAP.ahead: it "
 		"would leave less than its own size free beside it", stopped },
 	  .said = { "morvend: warning: SWAPDIR is on tmpfs: it is kept in "
 		"memory and swap itself, so swapping to it frees nothing" } },
 	{ .name = "the file ahead removed by hand is let go",
 	  .config = "WRITE_AHEAD 1\n",
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] {
-			return whole_8_mib(b.swap_file + ".ahead");
-		}));
-		std::filesystem::remove(b.swap_file + ".ahead");
-	  },
-	  .hit = [](Bed &b) {
-		return !holds_removed_file_ahead(b) &&
-		    whole_8_mib(b.swap_file + ".ahead");
-	  },
+	  .inject = inject_the_file_ahead_removed_by_hand_is_let_go,
+	  .hit = hit_the_file_ahead_removed_by_hand_is_let_go,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "the file ahead emptied from outside is never attached",
 	  .config = "WRITE_AHEAD 1\n",
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] {
-			return whole_8_mib(b.swap_file + ".ahead");
-		}));
-		ASSERT_EQ(truncate((b.swap_file + ".ahead").c_str(), 0), 0);
-		b.press();
-	  },
+	  .inject = inject_the_file_ahead_emptied_from_outside_is_never_attached,
 	  .hit = &grew_once_from_a_whole_file,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
@@ -726,37 +1051,17 @@ const Fault faults[] = {
 	  .config = "DELTA_SIZE 32\nWAIT_TIME 60\nSYSLOG 1\n",
 	  .device_first = false,
 	  .before = [](Bed &b) { b.env = fills_at("4"); },
-	  .inject = [](Bed &b) {
-		ASSERT_TRUE(eventually([&] { return exists(b.swap_file); }));
-		b.daemon->signal(SIGTERM);
-		EXPECT_TRUE(eventually([&] { return !b.daemon->running(); }, 2))
-		    << "the stop waited for the fill";
-		EXPECT_FALSE(told_line(b, "<28>")) << "a stop told as a failure";
-	  },
+	  .inject = inject_a_stop_never_waits_for_a_fill,
 	  .inject_stops = true },
 	{ .name = "the swap directory removed, then a stop",
 	  .every_format = true,
-	  .inject = [](Bed &b) {
-		std::filesystem::remove_all(b.host.path("swap"));
-		b.daemon->signal(SIGTERM);
-	  },
+	  .inject = inject_the_swap_directory_removed_then_a_stop,
 	  .inject_stops = true },
 	/* Made anew, already locked, as by a second daemon. */
 	{ .name = "the swap directory made anew and held by another daemon",
 	  .config = "SYSLOG 1\n",
-	  .inject = [](Bed &b) {
-		std::string dir = b.host.path("swap"), anew = b.host.path("anew");
-		std::filesystem::create_directory(anew);
-		b.other_lock = UniqueFd(open(anew.c_str(), O_RDONLY | O_DIRECTORY));
-		ASSERT_EQ(flock(b.other_lock.get(), LOCK_EX), 0);
-		std::filesystem::remove_all(dir);
-		std::filesystem::rename(anew, dir);
-		b.press();
-	  },
-	  .hit = [](Bed &b) {
-		return told_line(b, "<28>another morvend holds SWAPDIR") &&
-		    b.since_inject("").empty();
-	  },
+	  .inject = inject_the_swap_directory_made_anew_and_held_by_another_daemon,
+	  .hit = hit_the_swap_directory_made_anew_and_held_by_another_daemon,
 	  .clear = [](Bed &b) { b.other_lock = UniqueFd(); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 4; },
 	  .logged = { started, "<28>another morvend holds SWAPDIR", stopped } },
@@ -765,11 +1070,7 @@ const Fault faults[] = {
 	  .config = "SYSLOG 1\n",
 	  .before = [](Bed &b) { b.host.ctl({"set", "swap_maxpages", "55296"}); },
 	  .inject = &Bed::press,
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 8 &&
-		    b.since_inject("mdconfig -a").size() == 1 &&
-		    b.host.probes() >= b.probes_at_inject + 6;
-	  },
+	  .hit = hit_the_kernel_s_swap_limit_bounds_growth,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours,
 	  .logged = { started, "<30>keeps total swap within # MiB, half of "
@@ -777,57 +1078,29 @@ const Fault faults[] = {
 		"pass # MiB, half of what the kernel can track", stopped } },
 	{ .name = "sysctl fails: growth as without the kernel's limit",
 	  .config = "SYSLOG 1\n",
-	  .before = [](Bed &b) {
-		b.host.ctl({"set", "swap_maxpages", "55296"});
-		b.host.ctl({"sysctl-fails", "yes"});
-	  },
+	  .before = before_sysctl_fails_growth_as_without_the_kernel_s_limit,
 	  .inject = &Bed::press,
-	  .hit = [](Bed &b) {
-		return b.largest_active() == 16 && !told_line(b, "<30>keeps total");
-	  },
+	  .hit = hit_sysctl_fails_growth_as_without_the_kernel_s_limit,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	/* A foreground run whose reader went away: the warning meets EPIPE. */
 	{ .name = "standard error a pipe that nobody reads",
 	  .device_first = false,
-	  .before = [](Bed &b) {
-		auto tmpfs = on_tmpfs(b, "64m");
-		b.in_child = [tmpfs] {
-			int ends[2];
-			if (pipe(ends) != 0 || dup2(ends[1], 2) != 2)
-				_exit(97);
-			close(ends[0]);
-			close(ends[1]);
-			tmpfs();
-		};
-	  },
+	  .before = before_standard_error_a_pipe_that_nobody_reads,
 	  .hit = [](Bed &b) { return b.largest_active() > 0; },
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
 	/* Killed between writing it and attaching it, say. */
 	{ .name = "a swap file without a device is removed at start",
 	  .device_first = false,
-	  .before = [](Bed &b) {
-		b.host.ctl({"set", "foreign_total", "300"});
-		write_file(b.swap_file, std::string(8 << 20, '\0'));
-	  },
-	  .hit = [](Bed &b) {
-		return !exists(b.swap_file) && b.host.probes() >= 2;
-	  },
+	  .before = before_a_swap_file_without_a_device_is_removed_at_start,
+	  .hit = hit_a_swap_file_without_a_device_is_removed_at_start,
 	  .clear = [](Bed &b) { b.host.ctl({"set", "foreign_total", "100"}); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 0; } },
 	{ .name = "a file-size limit stops the file ahead, told once",
 	  .config = "WRITE_AHEAD 1\nSYSLOG 1\n",
-	  .before = [](Bed &b) {
-		b.in_child = [] {
-			struct rlimit limit = { 6 << 20, RLIM_INFINITY };
-			setrlimit(RLIMIT_FSIZE, &limit);
-		};
-	  },
-	  .hit = [](Bed &b) {
-		return b.host.probes() >= b.probes_at_inject + 6 &&
-		    !exists(b.swap_file + ".ahead") && b.largest_active() == 4;
-	  },
+	  .before = [](Bed &b) { b.in_child = file_size_limit(6 << 20); },
+	  .hit = hit_a_file_size_limit_stops_the_file_ahead_told_once,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours,
 	  .logged = { started, "<28>cannot write SWAP.ahead: File too large",
@@ -889,6 +1162,9 @@ inject(Bed &bed, const Fault &fault)
 void
 expect_hit(Bed &bed, const Fault &fault)
 {
+	/* Nothing happening, for a while, is a hit of its own. */
+	if (fault.settle > 0)
+		usleep(static_cast<useconds_t>(fault.settle * 1e6));
 	ASSERT_TRUE(eventually([&] { return fault.hit(bed); }, 20));
 	check_invariants(bed, fault.device_first);
 }

@@ -3,7 +3,7 @@
 
 #include <sys/stat.h>
 
-#include "core/options.h"
+#include "daemon/options.h"
 #include "core/version.h"
 #include "tests/testbed.h"
 

@@ -6,7 +6,7 @@
 namespace {
 
 /* Each listing as the tool prints it, or no reading at all. */
-TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
+TEST(SwapctlListing, ReadAsPrintedOrNotAtAll)
 {
 	const char header[] = "Device:       1MB-blocks      Used:\n";
 	/* clang-format off */
@@ -37,7 +37,11 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		}
 		EXPECT_EQ(got, row.expected) << row.swapctl;
 	}
+}
 
+/* Every release's mdconfig -l -v: the file is the fourth field. */
+TEST(MdconfigListing, ReadAsPrintedOrNotAtAll)
+{
 	/* clang-format off */
 	const struct {
 		std::string mdconfig, expected;
@@ -73,8 +77,11 @@ TEST(Listings, ReadAsTheToolsPrintThemOrNotAtAll)
 		}
 		EXPECT_EQ(got, row.expected) << row.mdconfig;
 	}
+}
 
-	/* sysctl -n vm.swap_maxpages hw.pagesize: half of it, in MiB. */
+/* sysctl -n vm.swap_maxpages hw.pagesize: half of it, in MiB. */
+TEST(KernelSwapLimit, HalfOfWhatTheKernelTracks)
+{
 	/* clang-format off */
 	const struct {
 		std::string sysctl;

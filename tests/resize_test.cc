@@ -6,7 +6,6 @@
 
 #include <sys/stat.h>
 
-#include "core/control_loop.h"
 #include "swap/probe.h"
 #include "swap/swap_device.h"
 #include "tests/testbed.h"

@@ -339,6 +339,18 @@ Daemon::running()
 	    info.si_pid == 0;
 }
 
+bool
+Daemon::waiting() const
+{
+	const std::string task = "/proc/" + std::to_string(pid) + "/task/" +
+	    std::to_string(pid);
+	const std::string stat = read_file(task + "/stat");
+	const auto state = stat.find(") ");
+
+	return state != std::string::npos && stat[state + 2] == 'S' &&
+	    read_file(task + "/children").empty();
+}
+
 int
 Daemon::wait_exit(double seconds)
 {

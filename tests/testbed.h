@@ -82,6 +82,8 @@ public:
 	void signal(int signo) const;
 	/* Still running: not exited, not a zombie. */
 	bool running();
+	/* Asleep with no child: no tool runs and no file ahead is written. */
+	bool waiting() const;
 	/* Exit status, or -1 when it did not exit in time (it is killed then). */
 	int wait_exit(double seconds = 10);
 	std::string output() const;

@@ -1,6 +1,6 @@
 /* The command line, and the two texts it can ask for. */
-#ifndef MORVEND_CORE_OPTIONS_H
-#define MORVEND_CORE_OPTIONS_H
+#ifndef MORVEND_DAEMON_OPTIONS_H
+#define MORVEND_DAEMON_OPTIONS_H
 
 #include "core/settings.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/config.h"
+#include "daemon/config.h"
 #include "core/stdio_file.h"
 #include "core/number.h"
 

@@ -1,6 +1,6 @@
 /* The configuration file. */
-#ifndef MORVEND_CORE_CONFIG_H
-#define MORVEND_CORE_CONFIG_H
+#ifndef MORVEND_DAEMON_CONFIG_H
+#define MORVEND_DAEMON_CONFIG_H
 
 #include "core/settings.h"
 

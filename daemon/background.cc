@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/background.h"
+#include "daemon/background.h"
 #include "core/journal.h"
 #include "core/stdio_file.h"
 

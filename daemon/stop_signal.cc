@@ -1,4 +1,4 @@
-#include "core/stop_signal.h"
+#include "daemon/stop_signal.h"
 
 #include <sys/select.h>
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/options.h"
+#include "daemon/options.h"
 #include "core/version.h"
 
 void

@@ -1,6 +1,6 @@
 /* Background mode and the PID file. */
-#ifndef MORVEND_CORE_BACKGROUND_H
-#define MORVEND_CORE_BACKGROUND_H
+#ifndef MORVEND_DAEMON_BACKGROUND_H
+#define MORVEND_DAEMON_BACKGROUND_H
 
 #include "core/unique_fd.h"
 

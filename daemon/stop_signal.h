@@ -2,8 +2,8 @@
  * SIGTERM and SIGINT: stop after the step at hand; SIGXFSZ and SIGPIPE:
  * a write that fails, not a death.
  */
-#ifndef MORVEND_CORE_STOP_SIGNAL_H
-#define MORVEND_CORE_STOP_SIGNAL_H
+#ifndef MORVEND_DAEMON_STOP_SIGNAL_H
+#define MORVEND_DAEMON_STOP_SIGNAL_H
 
 #include <cstdint>
 
