@@ -32,7 +32,7 @@ main(int argc, char *argv[])
 		auto total = probe_swap_total(settings.journal);
 		auto used = probe_swap_used(settings.journal);
 		auto resize = total && used ?
-		    choose_resize(*total - *used, settings) :
+		    choose_resize(*total - *used, settings).resize :
 		    std::nullopt;
 		if (!resize || resize->direction != Direction::grow ||
 		    !resize_swap(settings, *resize)) {
