@@ -15,8 +15,9 @@ constexpr std::size_t message_max = 1280;
 void
 write_to_syslog(Priority priority, const char *message)
 {
-	syslog(priority == Priority::info ? LOG_INFO : LOG_WARNING, "%s",
-	    message);
+	static const int levels[] = { LOG_INFO, LOG_NOTICE, LOG_WARNING };
+
+	syslog(levels[static_cast<int>(priority)], "%s", message);
 }
 
 void
@@ -70,6 +71,17 @@ open_journal(Journal &journal, std::int32_t use_syslog)
 		return;
 	openlog("morvend", LOG_PID, LOG_DAEMON);
 	journal.sink = write_to_syslog;
+}
+
+void
+set_journal(Journal &journal, std::int32_t use_syslog)
+{
+	if (use_syslog == 1 && journal.sink == nullptr)
+		open_journal(journal, use_syslog);
+	if (use_syslog != 1 && journal.sink == write_to_syslog) {
+		closelog();
+		journal.sink = nullptr;
+	}
 }
 
 void

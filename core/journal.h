@@ -13,7 +13,11 @@
 #include <string>
 #include <vector>
 
-enum class Priority { info, warning };
+/*
+ * As FreeBSD's default syslog.conf files them: info in daemon.log alone,
+ * notice (each resize) and warning (each failure) in messages too.
+ */
+enum class Priority { info, notice, warning };
 
 /* Where told lines go; the journal tells nothing while it has none. */
 using JournalSink = void (*)(Priority priority, const char *message);
@@ -31,6 +35,8 @@ struct Journal {
 
 /* Only a SYSLOG setting of 1 opens syslog. */
 void open_journal(Journal &journal, std::int32_t use_syslog);
+/* After a reload: opens or closes syslog as SYSLOG now says, silently. */
+void set_journal(Journal &journal, std::int32_t use_syslog);
 /* Tells "stopped" and closes syslog. */
 void close_journal(Journal &journal);
 

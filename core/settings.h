@@ -74,13 +74,18 @@ struct Settings {
 	std::int32_t quick_wait = 0; /* ms while swap runs short; 0: off */
 	std::int32_t max_devices = 1; /* of ours in service at once */
 	std::int32_t write_ahead = 0; /* 1: keep the next grow's file ready */
+	/* "FILE:LINE: KEY: ..." for each value that was no number. */
+	std::vector<std::string> config_warnings;
 
 	/* The swap we own now, as far as the system last told us. */
 	std::vector<SwapDevice> devices; /* in service, oldest first */
 	std::vector<StaleDevice> stale_devices; /* retried each cycle */
 	std::int64_t system_swap = 0; /* MiB in service, ours and others' */
+	std::int64_t free_swap = -1; /* MiB at the last reading; -1: none */
+	std::string last_resize; /* as the log told it; empty: none yet */
+	std::int64_t last_resize_at = 0; /* when, in seconds since the epoch */
 	std::int64_t kernel_swap_limit = 0; /* MiB of the total; 0: no bound */
-	bool kernel_limit_told = false; /* in this run of refused grows */
+	int refusal_told = 0; /* the GrowBound told for this run of refusals */
 	FileAhead file_ahead;
 	UniqueFd swap_lock; /* held: the swap file is ours */
 	/* As last resolved: what to look for once the directory is gone. */

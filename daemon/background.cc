@@ -51,8 +51,9 @@ wait_until_ready(const UniqueFd &ready)
 }
 
 /*
- * The working directory, umask and standard streams stay as they are, so a
- * relative swap file and the tools' messages go where they went before.
+ * The working directory and umask stay as they are, so a relative swap
+ * file is where it was before; the standard streams go to /dev/null once
+ * the daemon is in place.
  */
 Detach
 daemonize(UniqueFd &ready)
@@ -102,6 +103,14 @@ report_ready(UniqueFd &ready)
 		;
 	sigaction(SIGPIPE, &saved, nullptr);
 	ready = UniqueFd();
+	/*
+	 * As daemon(3) does: a daemon that kept its launcher's streams would
+	 * hold a pipe open, and "ssh host service morvend start" or a start
+	 * piped to cat would never return.  From here on, the log says it.
+	 */
+	UniqueFd null(open("/dev/null", O_RDWR | O_CLOEXEC));
+	for (int stream = 0; null && stream <= 2; stream++)
+		dup2(null.get(), stream);
 }
 
 bool

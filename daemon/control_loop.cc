@@ -1,7 +1,7 @@
 /*
  * The poll cycle, again and again: measure, decide, resize at most once,
  * then pause; the pause is spent on the next grow's file where no writer
- * child writes it.
+ * child writes it, and on what the signals asked for.
  */
 #include "daemon/control_loop.h"
 
@@ -11,15 +11,27 @@
 #include <optional>
 
 #include "core/journal.h"
+#include "daemon/config.h"
 #include "daemon/stop_signal.h"
 #include "swap/policy.h"
 #include "swap/swap_device.h"
 
 namespace {
 
+/* What a signal asked for, answered between the steps of the loop. */
+void
+answer_requests(Settings &settings)
+{
+	if (take_request(status_request))
+		tell_status(settings);
+	if (take_request(reload_request))
+		reload_config(settings);
+}
+
 /*
  * The pause, spent first on writing the next grow's file ahead, one piece
- * at a time: the next look or a stop waits at most for one piece.
+ * at a time where no writer child does it: the next look, a stop or a
+ * request waits at most for one piece.
  */
 void
 pause_writing_ahead(Settings &settings, std::int64_t milliseconds)
@@ -28,17 +40,22 @@ pause_writing_ahead(Settings &settings, std::int64_t milliseconds)
 	const auto until = steady_clock::now() +
 	    std::chrono::milliseconds(milliseconds);
 
-	try {
-		while (running && steady_clock::now() < until &&
-		    work_ahead(settings))
-			;
-	} catch (const std::bad_alloc &) {
-		/* The next pause tries again. */
+	while (running) {
+		answer_requests(settings);
+		const auto left =
+		    std::chrono::duration_cast<std::chrono::milliseconds>(
+		        until - steady_clock::now());
+		if (left.count() <= 0)
+			break;
+		bool more = false;
+		try {
+			more = work_ahead(settings);
+		} catch (const std::bad_alloc &) {
+			/* The next pause tries again. */
+		}
+		if (!more)
+			pause_unless_stopped(left.count());
 	}
-	const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-	    until - steady_clock::now());
-	if (left.count() > 0)
-		pause_unless_stopped(left.count());
 }
 
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "core/journal.h"
 #include "core/settings.h"
@@ -24,16 +25,26 @@
 
 namespace {
 
+/* The settings in force, and where they came from. */
 void
-tell_start(const Settings &settings)
+tell_start(const Settings &settings, bool config_read)
 {
+	std::string from = settings.config_file;
+	if (!config_read)
+		from = "the defaults (" + from + " not read)";
+	std::string bound = "no bound on its size";
+	if (settings.max_size != 0)
+		bound = "at most " + std::to_string(settings.max_size) + " MiB";
 	journal_tell(settings.journal, Priority::info,
-	    "morvend %s started: swap file %s, "
+	    "morvend %s started with %s: swap file %s, "
 	    "grows below %d MiB free, shrinks above %d MiB free, "
-	    "steps of %d MiB, at most %d MiB (0: no bound), every %d s",
-	    morvend_version, settings.swap_file.c_str(), settings.grow_buffer,
-	    settings.reduce_buffer, settings.delta_size, settings.max_size,
-	    settings.wait_time);
+	    "steps of %d MiB, %s, every %d s",
+	    morvend_version, from.c_str(), settings.swap_file.c_str(),
+	    settings.grow_buffer, settings.reduce_buffer, settings.delta_size,
+	    bound.c_str(), settings.wait_time);
+	for (const std::string &warning : settings.config_warnings)
+		journal_tell(settings.journal, Priority::warning, "%s",
+		    warning.c_str());
 	if (settings.quick_wait > 0)
 		journal_tell(settings.journal, Priority::info,
 		    "looks again after %d ms while free swap is under %lld MiB",
@@ -66,7 +77,9 @@ main(int argc, char *argv[])
 		return 0;
 
 	std::srand(static_cast<unsigned>(std::time(nullptr)));
-	load_config(*settings);
+	const bool config_read = load_config(*settings);
+	for (const std::string &warning : settings->config_warnings)
+		complain("%s", warning.c_str());
 	if (!swap_settings_usable(*settings))
 		return 1;
 
@@ -91,7 +104,7 @@ main(int argc, char *argv[])
 	}
 	install_signal_handlers();
 	open_journal(settings->journal, settings->use_syslog);
-	tell_start(*settings);
+	tell_start(*settings, config_read);
 	report_ready(ready);
 
 	control_loop(*settings);

@@ -207,7 +207,8 @@ create_swap_file(const std::string &path)
 }
 
 bool
-fill_swap_file(const std::string &path, std::int32_t mib)
+fill_swap_file(const std::string &path, std::int32_t mib,
+    const std::function<void()> &between_pieces)
 {
 	const std::int64_t bytes = std::int64_t{ mib } * bytes_per_mib;
 
@@ -233,6 +234,8 @@ fill_swap_file(const std::string &path, std::int32_t mib)
 		} else if ((at = write_zero_piece(fd, at, bytes, false)) < 0) {
 			written = false;
 			error = errno;
+		} else if (between_pieces) {
+			between_pieces();
 		}
 	}
 	if (close(fd) != 0 && written) {

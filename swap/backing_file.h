@@ -6,6 +6,7 @@
 #define MORVEND_SWAP_BACKING_FILE_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -69,10 +70,12 @@ std::int64_t write_zero_piece(int fd, std::int64_t at, std::int64_t end,
     bool synced);
 
 /*
- * Writes a fresh swap file of the given size, mode 0600 from the start.
- * Fails, leaving no file behind and errno set, when it would not fit, a
- * write fails, or a stop comes first (ECANCELED).
+ * Writes a fresh swap file of the given size, mode 0600 from the start,
+ * running between_pieces, if any, after each piece (a signal's request
+ * is answered there).  Fails, leaving no file behind and errno set, when
+ * it would not fit, a write fails, or a stop comes first (ECANCELED).
  */
-bool fill_swap_file(const std::string &path, std::int32_t mib);
+bool fill_swap_file(const std::string &path, std::int32_t mib,
+    const std::function<void()> &between_pieces = {});
 
 #endif

@@ -177,12 +177,14 @@ follow_writer(FileAhead &ahead)
 
 /* A grow waits for the writer, but not past a stop. */
 bool
-wait_for_writer(FileAhead &ahead)
+wait_for_writer(FileAhead &ahead, const std::function<void()> &meanwhile)
 {
 	const struct timespec moment = { 0, 5000000L }; /* 5 ms */
 	bool going = follow_writer(ahead);
 
 	while (going && ahead.writer >= 0 && running) {
+		if (meanwhile)
+			meanwhile();
 		nanosleep(&moment, nullptr);
 		going = follow_writer(ahead);
 	}
@@ -307,19 +309,23 @@ write_ahead(Settings &settings)
 }
 
 bool
-place_file_ahead(Settings &settings, std::int32_t mib)
+place_file_ahead(Settings &settings, std::int32_t mib,
+    const std::function<void()> &between_pieces)
 {
 	FileAhead &ahead = settings.file_ahead;
 
 	if (!ahead.fd)
 		return false;
-	bool ready = still_ours(settings) && wait_for_writer(ahead) &&
-	    aim_at(settings, mib) &&
+	bool ready = still_ours(settings) &&
+	    wait_for_writer(ahead, between_pieces) && aim_at(settings, mib) &&
 	    target_bytes(ahead) - ahead.written <=
 	        room_for_swap_files(settings.swap_file);
 	/* A stop does not wait for the rest: the fill is abandoned. */
-	while (ready && running && !whole(ahead))
+	while (ready && running && !whole(ahead)) {
 		ready = write_piece(ahead);
+		if (between_pieces)
+			between_pieces();
+	}
 	if (ready)
 		ready = whole(ahead) && allocated_whole(ahead) &&
 		    std::rename(file_ahead_path(settings.swap_file).c_str(),
@@ -330,6 +336,23 @@ place_file_ahead(Settings &settings, std::int32_t mib)
 	}
 	let_go_of_file_ahead(settings);
 	return true;
+}
+
+FileAheadState
+file_ahead_state(const Settings &settings)
+{
+	const FileAhead &ahead = settings.file_ahead;
+	std::int64_t written = ahead.written;
+
+	if (!ahead.fd || ahead.mib == 0)
+		return { 0, false, 0 };
+	/* A writer's progress is the file's size. */
+	struct stat file;
+	if (ahead.writer >= 0 && fstat(ahead.fd.get(), &file) == 0)
+		written = std::min<std::int64_t>(file.st_size,
+		    target_bytes(ahead));
+	return { ahead.mib, written == target_bytes(ahead),
+		static_cast<int>(written * 100 / target_bytes(ahead)) };
 }
 
 void

@@ -7,6 +7,7 @@
 #define MORVEND_SWAP_FILE_AHEAD_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/settings.h"
@@ -25,12 +26,22 @@ bool write_ahead(Settings &settings);
 
 /*
  * Puts the file ahead in place at the swap file for a device of mib MiB,
- * writing the rest first if it is not whole yet.  False when there is
+ * waiting for its writer or writing the rest first if it is not whole yet
+ * (between_pieces, if any, runs meanwhile).  False when there is
  * none, it could not be finished, a stop came first, or the file on disk
  * is not whole: it is dropped, so its room is free for a fill of the
  * usual kind.
  */
-bool place_file_ahead(Settings &settings, std::int32_t mib);
+bool place_file_ahead(Settings &settings, std::int32_t mib,
+    const std::function<void()> &between_pieces = {});
+
+/* What the file ahead is now, for the status line; mib 0: none. */
+struct FileAheadState {
+	std::int32_t mib;
+	bool whole;
+	int percent; /* written */
+};
+FileAheadState file_ahead_state(const Settings &settings);
 
 /* Removes the file ahead, whatever state it is in. */
 void drop_file_ahead(Settings &settings);

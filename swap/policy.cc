@@ -22,22 +22,6 @@ size_bound(const Settings &settings)
 	return settings.max_size == 0 ? INT32_MAX : settings.max_size;
 }
 
-/* The next grow, whatever the bounds say. */
-Resize
-next_grow(const Settings &settings)
-{
-	if (settings.devices.size() < device_slots(settings))
-		return Resize{ Direction::grow, -1,
-			stepped(0, settings.delta_size) };
-	auto smallest = std::min_element(settings.devices.begin(),
-	    settings.devices.end(),
-	    [](const SwapDevice &a, const SwapDevice &b) {
-		    return a.mib < b.mib;
-	    });
-	return Resize{ Direction::grow, smallest->unit,
-		stepped(smallest->mib, settings.delta_size) };
-}
-
 /* What the system shows in use on one of our devices; none if not listed. */
 std::int32_t
 used_on(int unit, const std::vector<SwapArea> &areas)
@@ -83,6 +67,21 @@ shrink_due(std::int64_t free_swap, const Settings &settings)
 	    current_size(settings) > 0 && free_swap > settings.reduce_buffer;
 }
 
+}
+
+Resize
+next_grow(const Settings &settings)
+{
+	if (settings.devices.size() < device_slots(settings))
+		return Resize{ Direction::grow, -1,
+			stepped(0, settings.delta_size) };
+	auto smallest = std::min_element(settings.devices.begin(),
+	    settings.devices.end(),
+	    [](const SwapDevice &a, const SwapDevice &b) {
+		    return a.mib < b.mib;
+	    });
+	return Resize{ Direction::grow, smallest->unit,
+		stepped(smallest->mib, settings.delta_size) };
 }
 
 std::size_t

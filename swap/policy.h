@@ -40,6 +40,9 @@ std::size_t device_slots(const Settings &settings);
  */
 bool needs_device_use(std::int64_t free_swap, const Settings &settings);
 
+/* The next grow, whatever the bounds say. */
+Resize next_grow(const Settings &settings);
+
 /* What keeps the next grow from going ahead, if anything. */
 enum class GrowBound { none, max_size, kernel_limit };
 GrowBound grow_bound(const Settings &settings);

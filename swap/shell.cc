@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "core/number.h"
+#include "core/stdio_file.h"
 
 namespace {
 
@@ -39,9 +41,13 @@ exited_zero(int status)
 	return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-/* Tells the journal what became of a command that did not exit 0. */
+/*
+ * Tells the journal what became of a command that did not exit 0, with
+ * the first line the tool said on standard error, if any.
+ */
 void
-tell_status(Journal &journal, const char *command, int status)
+tell_status(Journal &journal, const char *command, int status,
+    const std::string &said = "")
 {
 	if (status == -1)
 		journal_failure(journal, "%s: cannot run: %s", command,
@@ -49,9 +55,39 @@ tell_status(Journal &journal, const char *command, int status)
 	else if (WIFSIGNALED(status))
 		journal_failure(journal, "%s: killed by signal %d", command,
 		    WTERMSIG(status));
+	else if (!said.empty())
+		journal_failure(journal, "%s: exit status %d: %s", command,
+		    WEXITSTATUS(status), said.c_str());
 	else
 		journal_failure(journal, "%s: exit status %d", command,
 		    WEXITSTATUS(status));
+}
+
+/* The most of a tool's standard error that goes into a log line. */
+constexpr std::size_t said_max = 200;
+
+/*
+ * What a tool wrote to its standard error (an unnamed temporary file, which
+ * never blocks it, however much it says).  Without a log it is passed on
+ * to the daemon's own standard error, where it went before; the first line
+ * is returned for the log line of a failure.
+ */
+std::string
+first_line_said(Journal &journal, FILE *said)
+{
+	char text[said_max + 1] = {};
+	std::string line;
+
+	std::rewind(said);
+	if (journal.sink == nullptr) {
+		for (std::size_t n;
+		     (n = std::fread(text, 1, said_max, said)) > 0;)
+			std::fwrite(text, 1, n, stderr);
+		std::rewind(said);
+	}
+	if (std::fgets(text, sizeof(text), said) != nullptr)
+		line.assign(text, std::strcspn(text, "\r\n"));
+	return line;
 }
 
 CommandLine
@@ -138,10 +174,18 @@ run_command(Journal &journal, const CommandLine &command)
 		    command.c_str());
 		return false;
 	}
-	int status = std::system(command.c_str());
+	/* The tool's standard error, for the log line of its failure. */
+	StdioFile said(std::tmpfile());
+	CommandLine captured = command;
+	if (said)
+		captured.text(" 2>&").number(fileno(said.get()));
+	int status = std::system(
+	    said && captured.fits() ? captured.c_str() : command.c_str());
+	const std::string line = said ? first_line_said(journal, said.get()) :
+	                                "";
 	if (exited_zero(status))
 		return true;
-	tell_status(journal, command.c_str(), status);
+	tell_status(journal, command.c_str(), status, line);
 	return false;
 }
 

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
 #include <string>
 #include <utility>
@@ -69,8 +70,14 @@ retry_stale_devices(Settings &settings)
 int
 bring_up_device(Settings &settings, std::int32_t mib)
 {
-	if (!place_file_ahead(settings, mib) &&
-	    !fill_swap_file(settings.swap_file, mib)) {
+	/* SIGINFO is answered within a piece, however long the fill. */
+	const auto answer_status = [&] {
+		if (take_request(status_request))
+			tell_status(settings);
+	};
+
+	if (!place_file_ahead(settings, mib, answer_status) &&
+	    !fill_swap_file(settings.swap_file, mib, answer_status)) {
 		/* A fill abandoned for a stop is no failure. */
 		if (!running)
 			return -1;
@@ -114,7 +121,7 @@ drop_new_device(Settings &settings, int unit)
  * retire had gone already did nothing: the confirming listing told so.
  */
 void
-tell_resize(const Settings &settings, Direction direction, std::int64_t before,
+tell_resize(Settings &settings, Direction direction, std::int64_t before,
     int new_unit, int retired)
 {
 	const char *verb = "grew";
@@ -123,18 +130,22 @@ tell_resize(const Settings &settings, Direction direction, std::int64_t before,
 	const auto after = static_cast<long long>(current_size(settings));
 	const auto from = static_cast<long long>(before);
 
+	/* For the status line: what the last step did, and when. */
+	settings.last_resize = std::string(verb) + " from " +
+	    std::to_string(from) + " to " + std::to_string(after) + " MiB";
+	settings.last_resize_at = std::time(nullptr);
 	if (new_unit >= 0)
-		journal_tell(settings.journal, Priority::info,
+		journal_tell(settings.journal, Priority::notice,
 		    "%s swap from %lld to %lld MiB: md%d", verb, from, after,
 		    new_unit);
 	else if (retired < 0)
 		return;
 	else if (after > 0)
-		journal_tell(settings.journal, Priority::info,
+		journal_tell(settings.journal, Priority::notice,
 		    "%s swap from %lld to %lld MiB: md%d retired", verb, from,
 		    after, retired);
 	else
-		journal_tell(settings.journal, Priority::info,
+		journal_tell(settings.journal, Priority::notice,
 		    "%s swap from %lld to 0 MiB: no device", verb, from);
 }
 
@@ -204,18 +215,36 @@ clear_stale_devices(Settings &settings)
 	return settings.stale_devices.empty();
 }
 
-/* Once each time the kernel's limit starts to refuse grows. */
+/*
+ * Why it did not grow: once when a bound starts to refuse the grows that
+ * free swap calls for, and once more when it no longer does.
+ */
 void
-tell_kernel_limit(Settings &settings, GrowBound refused_by)
+tell_refusal(Settings &settings, GrowBound refused_by)
 {
-	const bool refused = refused_by == GrowBound::kernel_limit;
+	const auto told = static_cast<GrowBound>(settings.refusal_told);
 
-	if (refused && !settings.kernel_limit_told)
+	if (refused_by == told)
+		return;
+	if (told == GrowBound::max_size)
+		journal_tell(settings.journal, Priority::info,
+		    "MAX_SIZE no longer refuses a grow");
+	else if (told == GrowBound::kernel_limit)
+		journal_tell(settings.journal, Priority::info,
+		    "the kernel's limit no longer refuses a grow");
+	if (refused_by == GrowBound::max_size && settings.max_size != 0)
+		journal_tell(settings.journal, Priority::warning,
+		    "not growing: our swap would pass MAX_SIZE, %d MiB",
+		    settings.max_size);
+	else if (refused_by == GrowBound::max_size)
+		journal_tell(settings.journal, Priority::warning,
+		    "not growing: our swap would pass the most 32 bits count");
+	else if (refused_by == GrowBound::kernel_limit)
 		journal_tell(settings.journal, Priority::warning,
 		    "not growing: total swap would pass %lld MiB, half of what "
 		    "the kernel can track",
 		    static_cast<long long>(settings.kernel_swap_limit));
-	settings.kernel_limit_told = refused;
+	settings.refusal_told = static_cast<int>(refused_by);
 }
 
 }
@@ -322,6 +351,7 @@ poll_cycle(Settings &settings)
 		return std::nullopt;
 	const std::int64_t free_swap = std::int64_t{ *total } - *used;
 	settings.system_swap = *total;
+	settings.free_swap = free_swap;
 
 	/* Which of several devices to retire depends on what each holds. */
 	std::vector<SwapArea> areas;
@@ -335,10 +365,71 @@ poll_cycle(Settings &settings)
 	/* Devices taken away by hand must stop counting against a bound. */
 	if (decision.refused_by != GrowBound::none && survey_devices(settings))
 		decision = choose_resize(free_swap, settings);
-	tell_kernel_limit(settings, decision.refused_by);
+	tell_refusal(settings, decision.refused_by);
 	if (decision.resize && !resize_swap(settings, *decision.resize))
 		settings.record_matches_system = false;
 	return free_swap;
+}
+
+/*
+ * "status: 312 MiB of swap free; devices: 2, 512 MiB: md5 (256 MiB) md9
+ * (256 MiB); file ahead: 256 MiB, whole; last resize: grew from 256 to
+ * 512 MiB, 14 s ago; next grow: 256 MiB, allowed"
+ */
+void
+tell_status(const Settings &settings)
+{
+	std::string devices;
+	for (const SwapDevice &device : settings.devices)
+		devices += " md" + std::to_string(device.unit) + " (" +
+		    std::to_string(device.mib) + " MiB)";
+
+	std::string ahead = "none";
+	const FileAheadState file = file_ahead_state(settings);
+	if (file.mib > 0)
+		ahead = std::to_string(file.mib) + " MiB, " +
+		    (file.whole ? "whole" :
+		                  std::to_string(file.percent) + "% written");
+
+	std::string last = "none yet";
+	if (!settings.last_resize.empty())
+		last = settings.last_resize + ", " +
+		    std::to_string(
+		        std::time(nullptr) - settings.last_resize_at) +
+		    " s ago";
+
+	std::string next = "refused by MAX_SIZE";
+	switch (grow_bound(settings)) {
+	case GrowBound::kernel_limit:
+		next = "refused by the kernel's limit of " +
+		    std::to_string(settings.kernel_swap_limit) + " MiB";
+		break;
+	case GrowBound::none: {
+		const std::int32_t mib = next_grow(settings).new_size;
+		const bool room = (file.whole && file.mib == mib) ||
+		    room_for_swap_files(settings.swap_file) >=
+		        mib * bytes_per_mib;
+		next = std::to_string(mib) + " MiB, " +
+		    (room ? "allowed" : "no room for its file");
+		break;
+	}
+	case GrowBound::max_size:
+		break;
+	}
+
+	std::string free_swap = "unknown";
+	if (settings.free_swap >= 0)
+		free_swap = std::to_string(settings.free_swap);
+	const std::string status = free_swap + " MiB of swap free; devices: " +
+	    std::to_string(settings.devices.size()) + ", " +
+	    std::to_string(current_size(settings)) + " MiB:" + devices +
+	    "; file ahead: " + ahead + "; last resize: " + last +
+	    "; next grow: " + next;
+	if (settings.journal.sink != nullptr)
+		journal_tell(settings.journal, Priority::info, "status: %s",
+		    status.c_str());
+	else
+		complain("status: %s", status.c_str());
 }
 
 bool

@@ -44,6 +44,13 @@ void tell_swap_start(const Settings &settings);
 std::optional<std::int64_t> poll_cycle(Settings &settings);
 
 /*
+ * One line of status, for SIGINFO: free swap, our devices, the file
+ * ahead, the last resize, and what bounds the next grow.  To the log, or
+ * to standard error where there is none.
+ */
+void tell_status(const Settings &settings);
+
+/*
  * One piece more of the next grow's file, where no writer child writes it:
  * true while more remains for the pause to write.
  */

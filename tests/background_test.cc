@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "tests/testbed.h"
@@ -149,6 +150,16 @@ TEST_F(Background, DetachesFromTheTerminalAndRunsOn)
 	EXPECT_NE(session, first);
 	EXPECT_EQ(tty, 0) << "still has a controlling terminal";
 	EXPECT_EQ(launcher->output(), "");
+	/* Nothing of the launcher's held open: a pipe to it would not end. */
+	for (int stream = 0; stream <= 2; stream++) {
+		std::error_code ec;
+		EXPECT_EQ(std::filesystem::read_symlink("/proc/" +
+		                  std::to_string(daemon) + "/fd/" +
+		                  std::to_string(stream),
+		              ec),
+		    "/dev/null")
+		    << "stream " << stream;
+	}
 
 	ASSERT_TRUE(eventually([&] { return owns_swap(); })) << "not resizing";
 	kill(daemon, SIGTERM);

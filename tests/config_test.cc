@@ -136,6 +136,46 @@ TEST(Config, KeysAndValues)
 		check(row, load(host, row));
 }
 
+/*
+ * What the start says of a value that is no number: the file, the line,
+ * the key, the value as read, and what stays.  A key matched by prefix
+ * counts: "REDUCE_BUFFERING 9" sets REDUCE_BUFFER to "NG 9".
+ */
+TEST(Config, ValuesThatAreNoNumberAreTold)
+{
+	SimHost host;
+	/* clang-format off */
+	const struct {
+		std::string text;
+		std::vector<std::string> said;
+	} rows[] = {
+		{ "GROW_BUFFER = 512\n",
+		  { "FILE:1: GROW_BUFFER: \"= 512\" is not a 32-bit number, 256 stays" } },
+		{ "WAIT_TIME 3\nWAIT_TIME x\n",
+		  { "FILE:2: WAIT_TIME: \"x\" is not a 32-bit number, 3 stays" } },
+		{ "MAX_SIZE 2147483648\nGROW_BUFFER -2147483649\n",
+		  { "FILE:1: MAX_SIZE: \"2147483648\" is not a 32-bit number, 0 stays",
+		    "FILE:2: GROW_BUFFER: \"-2147483649\" is not a 32-bit number, 256 stays" } },
+		{ "# comment\nREDUCE_BUFFERING 9\n",
+		  { "FILE:2: REDUCE_BUFFER: \"NG 9\" is not a 32-bit number, 1024 stays" } },
+		{ std::string(300, '#') + "\nWAIT_TIME", /* a long line is one */
+		  { "FILE:2: WAIT_TIME: \"\" is not a 32-bit number, 5 stays" } },
+		{ "MAX_SIZE 768\nSYSLOG=1 # on\n", {} },
+	};
+	/* clang-format on */
+	for (auto &row : rows) {
+		Settings settings;
+		settings.config_file = host.path("morvend.conf");
+		write_file(settings.config_file, row.text);
+		load_config(settings);
+		std::vector<std::string> said;
+		for (std::string line : settings.config_warnings)
+			said.push_back(line.replace(0,
+			    settings.config_file.size(), "FILE"));
+		EXPECT_EQ(said, row.said) << row.text;
+	}
+}
+
 /* Lines are read in pieces of 255 bytes; the rest is a line of its own. */
 TEST(Config, LongLines)
 {
@@ -160,9 +200,9 @@ TEST(Config, LongLines)
 
 /*
  * The shipped sample spells out the defaults of the keys it sets, turns on
- * the three that keep up with fast growth, each with its default in its
- * comment, and leaves SYSLOG commented out; every field starts poisoned,
- * so a key the reader skipped shows.
+ * the three that keep up with fast growth and SYSLOG, each with its
+ * default in its comment; every field starts poisoned, so a key the
+ * reader skipped shows.
  */
 TEST(Config, SampleSetsEveryKey)
 {
@@ -181,7 +221,7 @@ TEST(Config, SampleSetsEveryKey)
 		{ "QUICK_WAIT", &Settings::quick_wait, 250 },
 		{ "MAX_DEVICES", &Settings::max_devices, 8 },
 		{ "WRITE_AHEAD", &Settings::write_ahead, 1 },
-		{ "SYSLOG", &Settings::use_syslog, std::nullopt },
+		{ "SYSLOG", &Settings::use_syslog, 1 },
 	};
 	/* clang-format on */
 	const std::string sample = read_file(SAMPLE_CONFIG);

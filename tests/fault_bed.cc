@@ -33,6 +33,10 @@ Bed::told()
 		for (std::size_t at;
 		     (at = message.find(dir)) != std::string::npos;)
 			message.replace(at, dir.size(), "SWAPDIR");
+		const std::string root = host.path("");
+		for (std::size_t at;
+		     (at = message.find(root)) != std::string::npos;)
+			message.replace(at, root.size(), "HOST/");
 		std::size_t priority = message.find('>') + 1;
 		std::string line = message.substr(0, priority);
 		for (char c : message.substr(priority))
@@ -141,6 +145,13 @@ Bed::quiet_cycles(int cycles) const
 {
 	return host.probes() >= probes_at_inject + 2 * cycles &&
 	    host.commands().size() == commands_at_inject;
+}
+
+void
+Bed::reload_with(const std::string &more) const
+{
+	write_file(config, read_file(config) + more);
+	daemon->signal(SIGHUP);
 }
 
 void

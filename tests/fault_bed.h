@@ -31,7 +31,10 @@ struct Bed {
 	UniqueFd other_lock; /* a lock held as another daemon would */
 
 	void start();
-	/* The log with the swap file's path as SWAP and each number as #. */
+	/*
+	 * The log with the swap file's path as SWAP, its directory as
+	 * SWAPDIR, the host's own as HOST/, and each number as #.
+	 */
 	Lines told();
 	/* The daemon is gone; another one starts on the same swap file. */
 	void restart();
@@ -54,6 +57,8 @@ struct Bed {
 	void free_two_by_hand() const;
 	/* Cycles since the fault in which the daemon ran no command. */
 	bool quiet_cycles(int cycles) const;
+	/* More configuration lines, then SIGHUP. */
+	void reload_with(const std::string &more) const;
 	/* Free swap drops to 54 MiB, under the floor of 64. */
 	void press() const;
 	/* Free swap rises to 264 MiB, over the ceiling of 128. */

@@ -48,15 +48,18 @@ struct Fault {
 	std::string format = ""; /* of mdconfig -l -v, if not 14 */
 };
 
-/* Syslog lines as Bed::told() gives them: <30> is info, <28> a warning. */
+/*
+ * Syslog lines as Bed::told() gives them: <30> is info, <29> notice, <28>
+ * a warning (facility daemon).
+ */
 const std::string started =
-    "<30>morvend #.# started: swap file SWAP, "
+    "<30>morvend #.# started with HOST/morvend.conf: swap file SWAP, "
     "grows below # MiB free, shrinks above # MiB free, steps of # MiB, "
-    "at most # MiB (#: no bound), every # s";
+    "no bound on its size, every # s";
 const std::string stopped = "<30>stopped";
 const std::string recovered = "<30>recovered after # cycles";
-const std::string grew = "<30>grew swap from # to # MiB: md#";
-const std::string shrank_to_none = "<30>shrank swap from # to # MiB: no device";
+const std::string grew = "<29>grew swap from # to # MiB: md#";
+const std::string shrank_to_none = "<29>shrank swap from # to # MiB: no device";
 const std::string took_back = "<30>took back md# (# MiB) from an earlier run";
 
 std::string
@@ -797,6 +800,20 @@ hit_a_file_size_limit_stops_the_file_ahead_told_once(Bed &b)
 	    !exists(b.swap_file + ".ahead") && b.largest_active() == 4;
 }
 
+/* The status line comes while the fill goes on, and the stop follows. */
+void
+inject_status_during_a_fill(Bed &b)
+{
+	ASSERT_TRUE(eventually([&] { return exists(b.swap_file); }));
+	b.daemon->signal(SIGUSR1);
+	EXPECT_TRUE(eventually([&] { return told_line(b, "<30>status: "); }, 1))
+	    << "the status waited for the fill";
+	struct stat st = {};
+	stat(b.swap_file.c_str(), &st);
+	EXPECT_LT(st.st_size, 32L << 20) << "the fill was over";
+	b.daemon->signal(SIGTERM);
+}
+
 /* clang-format off */
 const Fault faults[] = {
 	{ .name = "attach fails ten times a cycle, three cycles",
@@ -806,7 +823,8 @@ const Fault faults[] = {
 	  .clear = [](Bed &b) { b.clear_fault("attach"); },
 	  .recovered = [](Bed &b) { return b.largest_active() > 4; },
 	  .logged = { started,
-		"<28>mdconfig -a -t vnode -f 'SWAP' -u #: exit status #",
+		"<28>mdconfig -a -t vnode -f 'SWAP' -u #: exit status #: "
+		"mdconfig: ioctl(/dev/mdctl): Device busy",
 		recovered, "<30>released md# (# MiB)", stopped } },
 	{ .name = "units taken by others",
 	  .device_first = false,
@@ -825,7 +843,8 @@ const Fault faults[] = {
 	  .hit = [](Bed &b) { return b.fault_met("swapoff", 2); },
 	  .clear = [](Bed &b) { b.clear_fault("swapoff"); },
 	  .recovered = &Bed::none_of_ours,
-	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #",
+	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #: swapoff: /dev/md#: "
+		"Cannot allocate memory",
 		shrank_to_none, recovered, stopped } },
 	{ .name = "swapoff refuses at stop, then a restart",
 	  .every_format = true,
@@ -834,7 +853,8 @@ const Fault faults[] = {
 	  .hit = &Bed::took_back,
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours,
-	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #",
+	  .logged = { started, grew, "<28>swapoff /dev/md#: exit status #: swapoff: /dev/md#: "
+		"Cannot allocate memory",
 		"<28>could not release md#: still in service as swap", stopped,
 		started, took_back, shrank_to_none, stopped } },
 	{ .name = "stop refused for want of memory, then a restart",
@@ -1022,6 +1042,43 @@ const Fault faults[] = {
 	  .recovered = &Bed::none_of_ours,
 	  .said = { "morvend: warning: SWAPDIR is on tmpfs: it is kept in "
 		"memory and swap itself, so swapping to it frees nothing" } },
+	{ .name = "SIGUSR1 asks for a status line",
+	  .config = "SYSLOG 1\n",
+	  .inject = [](Bed &b) { b.daemon->signal(SIGUSR1); },
+	  .hit = [](Bed &b) { return told_line(b, "<30>status: "); },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, "<30>status: # MiB of swap free; devices: #, # "
+		"MiB: md# (# MiB); file ahead: none; last resize: grew from # "
+		"to # MiB, # s ago; next grow: # MiB, allowed", stopped } },
+	/* A 32 MiB step at 4 MB/s: the answer comes within the fill. */
+	{ .name = "SIGUSR1 during a slow fill",
+	  .config = "DELTA_SIZE 32\nWAIT_TIME 60\nSYSLOG 1\n",
+	  .device_first = false,
+	  .before = [](Bed &b) { b.env = fills_at("4"); },
+	  .inject = inject_status_during_a_fill,
+	  .inject_stops = true },
+	{ .name = "SIGHUP reloads: a lowered MAX_SIZE holds, the device stays",
+	  .config = "SYSLOG 1\n",
+	  .inject = [](Bed &b) { b.reload_with("MAX_SIZE 4\n"); b.press(); },
+	  .hit = [](Bed &b) {
+		return told_line(b, "<30>reloaded ") && b.largest_active() == 4 &&
+		    b.host.probes() >= b.probes_at_inject + 6 &&
+		    b.since_inject("mdconfig -a").empty();
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "SIGHUP with SWAP_FILE changed keeps the swap file",
+	  .config = "SYSLOG 1\n",
+	  .inject = [](Bed &b) {
+		b.reload_with("SWAP_FILE " + b.host.path("other/swap0") + "\n");
+	  },
+	  .hit = [](Bed &b) {
+		return told_line(b, "<28>SWAP_FILE changed in ") &&
+		    b.largest_active() == 4;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
 	/* 24 MiB: the device (4), the file ahead (8), 12 free beside it. */
 	{ .name = "the file ahead gives way when others fill the disk",
 	  .config = "WRITE_AHEAD 1\nSYSLOG 1\n",
@@ -1075,7 +1132,23 @@ const Fault faults[] = {
 	  .recovered = &Bed::none_of_ours,
 	  .logged = { started, "<30>keeps total swap within # MiB, half of "
 		"what the kernel can track", "<28>not growing: total swap would "
-		"pass # MiB, half of what the kernel can track", stopped } },
+		"pass # MiB, half of what the kernel can track",
+		"<30>the kernel's limit no longer refuses a grow", stopped } },
+	/* The start line names the bound; the refusal is told once, its end once. */
+	{ .name = "MAX_SIZE refuses a grow, told once and once more when it ends",
+	  .config = "MAX_SIZE 8\nSYSLOG 1\n",
+	  .inject = &Bed::press,
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 8 &&
+		    told_line(b, "<28>not growing: our swap would pass MAX_SIZE");
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { "<30>morvend #.# started with HOST/morvend.conf: swap file "
+		"SWAP, grows below # MiB free, shrinks above # MiB free, steps of "
+		"# MiB, at most # MiB, every # s",
+		"<28>not growing: our swap would pass MAX_SIZE, # MiB",
+		"<30>MAX_SIZE no longer refuses a grow", stopped } },
 	{ .name = "sysctl fails: growth as without the kernel's limit",
 	  .config = "SYSLOG 1\n",
 	  .before = before_sysctl_fails_growth_as_without_the_kernel_s_limit,

@@ -28,6 +28,14 @@ var() {
 [ "$(var CMAKE_OFF)" = "$(var CMAKE_OFF | tr ' ' '\n' | sort | paste -sd ' ' -)" ] ||
     fail "CMAKE_OFF is not sorted: $(var CMAKE_OFF)"
 [ "$(var USE_RC_SUBR)" = "$name" ] || fail "USE_RC_SUBR $(var USE_RC_SUBR), not $name"
+# What pkg install tells a first-time admin: UFS, the log, the service.
+[ "$(var SUB_FILES)" = pkg-message ] && [ -f "$port/files/pkg-message.in" ] ||
+    fail "no pkg-message through SUB_FILES"
+for said in "df -T" "SYSLOG 1" "sysrc ${name}_enable=YES" "%%PREFIX%%/etc/$name.conf"; do
+	grep -qF "$said" "$port/files/pkg-message.in" 2>/dev/null ||
+	    fail "pkg-message does not say $said"
+done
+[ ! -e "$port/SUBMITTING" ] || fail "SUBMITTING is not a file of the port"
 sed -e "s|@CMAKE_INSTALL_FULL_SBINDIR@|%%PREFIX%%/sbin|" \
     -e "s|@MORVEND_CONFIG_FILE@|%%PREFIX%%/etc/$name.conf|" \
     -e "s|@MORVEND_PID_FILE@|/var/run/$name.pid|" "$source/etc/rc.d/$name.in" |

@@ -75,11 +75,48 @@ row "$enabled" start "Starting morvend."
 [ "$(cat "$work/protect")" = "protect -d -i -p $(pid)" ] ||
     fail "protected as: $(cat "$work/protect")"
 row "$enabled" status "morvend is running as pid PID."
+# reload (SIGHUP) and info (SIGINFO) leave it running, as it was.
+row "$enabled" reload "Reloading morvend config files."
+row "$enabled" info ""
+sleep 0.5
+row "$enabled" status "morvend is running as pid PID."
 row "$enabled" start "morvend already running? (pid=PID)." 1
 row "$enabled" stop "Stopping morvend.
 Waiting for PIDS: PID."
 row "$enabled" status "morvend is not running." 1
 [ -z "$(ls "$work/swap")" ] || fail "the stop left $(ls "$work/swap")"
+
+# A path with a command in it is a path: nothing of it runs.
+odd="$work/my conf/a\$(touch ran).conf"
+cp "$config" "$odd"
+cd "$work"
+row "morvend_enable=YES
+morvend_config='$odd'
+" start "Starting morvend."
+[ ! -e "$work/ran" ] || fail "morvend_config was evaluated"
+cd - >/dev/null
+[ "$(tr '\0' '\n' <"/proc/$(pid)/cmdline" | tail -n 1)" = "$odd" ] ||
+    fail "started as: $(tr '\0' '|' <"/proc/$(pid)/cmdline")"
+row "$enabled" stop "Stopping morvend.
+Waiting for PIDS: PID."
+
+# With morvend_nice (sh -c "..."), a plain path starts, one with a blank
+# is refused rather than cut short.
+plain="$work/plain.conf"
+cp "$config" "$plain"
+row "morvend_enable=YES
+morvend_config=\"$plain\"
+morvend_nice=5
+" start "Starting morvend."
+[ "$(tr '\0' '\n' <"/proc/$(pid)/cmdline" | tail -n 1)" = "$plain" ] ||
+    fail "started under nice as: $(tr '\0' '|' <"/proc/$(pid)/cmdline")"
+row "$enabled" stop "Stopping morvend.
+Waiting for PIDS: PID."
+rm -f /var/run/morvend.pid
+row "${enabled}morvend_nice=5
+" start "$work/morvend: WARNING: morvend_config cannot pass through morvend_nice or morvend_user: use a path of letters, digits and . _ / + -
+$work/morvend: WARNING: failed precmd routine for morvend" 1
+[ -z "$(pid)" ] || fail "a start refused under nice wrote a PID file"
 
 # An empty morvend_oomprotect protects nothing.
 : >"$work/protect"
