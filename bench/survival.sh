@@ -118,7 +118,8 @@ tear_down() {
 	daemon= hog= sampler=
 	for f in "$SIMHOST_STATE"/md/*; do
 		case ${f##*/} in *.*|"*") continue ;; esac
-		PATH=$tools:$PATH swapoff "/dev/md${f##*/}" 2>/dev/null
+		PATH=$tools:$PATH swapoff "/dev/md${f##*/}" 2>/dev/null ||
+		    PATH=$tools:$PATH swapoff "/dev/md${f##*/}.eli" 2>/dev/null
 		PATH=$tools:$PATH mdconfig -d -u "${f##*/}" 2>/dev/null
 	done
 	rm -rf "$SIMHOST_STATE" "$work/swap"

@@ -25,10 +25,11 @@
 inline constexpr const char *default_config_file = MORVEND_CONFIG_FILE;
 inline constexpr const char *default_swap_file = "/usr/swap/swap0";
 
-/* A device of ours in service as swap. */
+/* A device of ours in service as swap, as /dev/mdN or /dev/mdN.eli. */
 struct SwapDevice {
 	int unit;
 	std::int32_t mib;
+	bool encrypted = false;
 };
 
 /*
@@ -38,6 +39,7 @@ struct SwapDevice {
 struct StaleDevice {
 	int unit;
 	bool swapped_on; /* still active as swap */
+	bool encrypted = false; /* as /dev/mdN.eli */
 };
 
 /*
@@ -74,6 +76,7 @@ struct Settings {
 	std::int32_t quick_wait = 0; /* ms while swap runs short; 0: off */
 	std::int32_t max_devices = 1; /* of ours in service at once */
 	std::int32_t write_ahead = 0; /* 1: keep the next grow's file ready */
+	std::int32_t encrypt = -1; /* 1: .eli, else plain; -1: as the system */
 	/* "FILE:LINE: KEY: ..." for each value that was no number. */
 	std::vector<std::string> config_warnings;
 
@@ -81,6 +84,9 @@ struct Settings {
 	std::vector<SwapDevice> devices; /* in service, oldest first */
 	std::vector<StaleDevice> stale_devices; /* retried each cycle */
 	std::int64_t system_swap = 0; /* MiB in service, ours and others' */
+	bool system_swap_encrypted = false; /* others' swap, last surveyed */
+	bool encryption_chosen = false; /* at the first survey */
+	bool encrypting = false; /* new devices go in service as .eli */
 	std::int64_t free_swap = -1; /* MiB at the last reading; -1: none */
 	std::string last_resize; /* as the log told it; empty: none yet */
 	std::int64_t last_resize_at = 0; /* when, in seconds since the epoch */

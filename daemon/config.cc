@@ -33,6 +33,7 @@ constexpr NumericKey numeric_keys[] = {
 	{ "QUICK_WAIT", &Settings::quick_wait },
 	{ "MAX_DEVICES", &Settings::max_devices },
 	{ "WRITE_AHEAD", &Settings::write_ahead },
+	{ "ENCRYPT", &Settings::encrypt },
 };
 
 /* The value starts one past the key, but never past the end of the line. */

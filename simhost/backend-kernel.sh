@@ -37,6 +37,7 @@ backend_attach() {	# file, unit, size
 backend_detach() {
 	"$(real_tool losetup)" -d "$(loop_of "$1")" 2>/dev/null ||
 	    fail "ioctl(/dev/mdctl): Device busy"
+	rm -f "$state/md/$1.linger"
 }
 
 backend_swapon() {	# device, unit
@@ -60,9 +61,10 @@ backend_swap_devices() {
 	local f unit name size
 	declare -A md_of size_of
 	for f in "$state"/md/*; do
-		case $f in *.swap|*.data|*"/md/*") continue ;; esac
+		case ${f##*/} in *.*|"*") continue ;; esac
 		unit=${f##*/}
-		md_of[$(loop_of "$unit")]=md$unit
+		# This kernel has no geli: NAME.eli is the same loop device.
+		md_of[$(loop_of "$unit")]=$(swap_name "$unit")
 		size_of[$(loop_of "$unit")]=$(( $(unit_field "$unit" 2) / PAGE * PAGE ))
 	done
 	while read -r name _ size used _; do

@@ -12,7 +12,7 @@ backend_attach() {	# file, unit, size
 }
 
 backend_detach() {
-	rm -f "$state/md/$1.data"
+	rm -f "$state/md/$1.data" "$state/md/$1.linger"
 }
 
 backend_swapon() {
@@ -38,7 +38,7 @@ backend_swapoff() {	# device, unit
 # a device (use/UNIT, MiB) is counted first; the rest of the load fills the
 # other areas in order.
 backend_swap_devices() {
-	local left size f unit in_use
+	local left size f unit in_use name
 	left=$(( $(knob used 0) * MiB ))
 	for f in "$state"/use/*; do
 		[ -e "$f" ] && left=$(( left - $(cat "$f") * MiB ))
@@ -46,7 +46,9 @@ backend_swap_devices() {
 	[ "$left" -ge 0 ] || left=0
 	size=$(( $(knob foreign_total 0) * MiB ))
 	if [ "$size" -gt 0 ]; then
-		echo "ada0p3 $size $(( left < size ? left : size ))"
+		name=ada0p3
+		[ "$(knob foreign_eli 0)" = 0 ] || name=ada0p3.eli
+		echo "$name $size $(( left < size ? left : size ))"
 		left=$(( left < size ? 0 : left - size ))
 	fi
 	for f in $(ls -1tr "$state/md" 2>/dev/null); do
@@ -55,10 +57,10 @@ backend_swap_devices() {
 		size=$(( $(unit_field "$unit" 2) / PAGE * PAGE ))
 		if [ -e "$state/use/$unit" ]; then
 			in_use=$(( $(cat "$state/use/$unit") * MiB ))
-			echo "md$unit $size $(( in_use < size ? in_use : size ))"
+			echo "$(swap_name "$unit") $size $(( in_use < size ? in_use : size ))"
 			continue
 		fi
-		echo "md$unit $size $(( left < size ? left : size ))"
+		echo "$(swap_name "$unit") $size $(( left < size ? left : size ))"
 		left=$(( left < size ? 0 : left - size ))
 	done
 }

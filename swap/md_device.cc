@@ -6,6 +6,8 @@
  */
 #include "swap/md_device.h"
 
+#include <time.h>
+
 #include <cstdlib>
 
 #include "swap/backing_file.h"
@@ -15,6 +17,8 @@
 namespace {
 
 constexpr int attach_attempts = 10;
+/* How long geli's one-time layer takes to go, as a rule. */
+constexpr struct timespec geli_moment = { 0, 250000000L }; /* 250 ms */
 
 }
 
@@ -53,9 +57,9 @@ attach_swap_device(Journal &journal, const std::string &path,
 }
 
 std::optional<bool>
-activate_device(Journal &journal, int unit)
+activate_device(Journal &journal, int unit, bool encrypted)
 {
-	if (run_command(journal, activate_command(unit)))
+	if (run_command(journal, activate_command(unit, encrypted)))
 		return true;
 	return device_in_service(journal, unit);
 }
@@ -66,15 +70,22 @@ activate_device(Journal &journal, int unit)
  * waits for the next pass, which first asks whether the unit still is.
  */
 bool
-retire_device(Journal &journal, int unit, bool &swapped_on)
+retire_device(Journal &journal, int unit, bool encrypted, bool &swapped_on)
 {
 	if (swapped_on) {
-		if (!run_command(journal, deactivate_command(unit))) {
+		if (!run_command(journal,
+		        deactivate_command(unit, encrypted))) {
 			if (device_in_service(journal, unit) == false)
 				swapped_on = false;
 			return false;
 		}
 		swapped_on = false;
+		/*
+		 * geli's layer detaches itself on last close, a moment after
+		 * the swapoff; a detach before that is refused as busy.
+		 */
+		if (encrypted)
+			nanosleep(&geli_moment, nullptr);
 	}
 	return run_command(journal, detach_command(unit)) ||
 	    device_attached(journal, unit) == false;

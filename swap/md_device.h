@@ -20,14 +20,20 @@
 int attach_swap_device(Journal &journal, const std::string &path,
     const std::function<bool(int)> &held);
 
-/* Whether the unit serves as swap now; nothing when that is unknown. */
-std::optional<bool> activate_device(Journal &journal, int unit);
+/*
+ * Swaps on the unit, through geli's one-time layer when encrypted.
+ * Whether it serves as swap now; nothing when that is unknown.
+ */
+std::optional<bool> activate_device(Journal &journal, int unit, bool encrypted);
 
 /*
  * Deactivates a device if it still serves, then detaches it: true when it
- * is gone, else swapped_on says how far it got.  Nothing more is run on a
+ * is gone, else swapped_on says how far it got.  geli's layer goes a
+ * moment after its swapoff: a detach refused meanwhile is retried in the
+ * next pass, like any other.  Nothing more is run on a
  * unit in a pass after a command on it was refused.
  */
-bool retire_device(Journal &journal, int unit, bool &swapped_on);
+bool retire_device(Journal &journal, int unit, bool encrypted,
+    bool &swapped_on);
 
 #endif

@@ -74,10 +74,11 @@ ours_in(const SystemView &view)
 	for (const MemoryDisk &disk : view.disks) {
 		if (!disk.is_vnode_over(view.file))
 			continue;
-		OurDevice device = { disk.unit, false, 0 };
+		OurDevice device = { disk.unit, false, 0, false };
 		for (const SwapArea &area : view.areas) {
 			if (area.unit == disk.unit)
-				device = { disk.unit, true, area.mib };
+				device = { disk.unit, true, area.mib,
+					area.encrypted };
 		}
 		ours.push_back(device);
 	}
@@ -114,7 +115,8 @@ devices_to_keep(const Settings &settings, const std::vector<OurDevice> &ours)
 
 	for (const OurDevice &device : ours) {
 		if (device.swapped_on)
-			serving.push_back({ device.unit, device.mib });
+			serving.push_back(
+			    { device.unit, device.mib, device.encrypted });
 	}
 	return choose_devices_to_keep(settings, std::move(serving));
 }
@@ -174,11 +176,20 @@ tell_found(const Settings &settings, const std::vector<SwapDevice> &keep,
 
 }
 
+const SwapDevice *
+record_device(const Settings &settings, int unit)
+{
+	for (const SwapDevice &device : settings.devices) {
+		if (device.unit == unit)
+			return &device;
+	}
+	return nullptr;
+}
+
 bool
 record_uses(const Settings &settings, int unit)
 {
-	return std::any_of(settings.devices.begin(), settings.devices.end(),
-	    [&](const SwapDevice &device) { return device.unit == unit; });
+	return record_device(settings, unit) != nullptr;
 }
 
 bool
@@ -235,6 +246,14 @@ survey_devices(Settings &settings)
 	if (!view)
 		return false;
 	std::vector<OurDevice> ours = ours_in(*view);
+	settings.system_swap_encrypted = std::any_of(view->areas.begin(),
+	    view->areas.end(), [&](const SwapArea &area) {
+		    return area.encrypted &&
+		        std::none_of(ours.begin(), ours.end(),
+		            [&](const OurDevice &device) {
+			            return device.unit == area.unit;
+		            });
+	    });
 	/* Left by a daemon killed between writing it and attaching it. */
 	if (ours.empty())
 		remove_swap_file_name(settings.swap_file);
@@ -245,7 +264,8 @@ survey_devices(Settings &settings)
 		        [&](const SwapDevice &kept) {
 			        return kept.unit == device.unit;
 		        }))
-			stale.push_back({ device.unit, device.swapped_on });
+			stale.push_back({ device.unit, device.swapped_on,
+			    device.encrypted });
 	}
 	tell_found(settings, keep, stale);
 	settings.devices.swap(keep);
@@ -268,7 +288,8 @@ mark_listed_stale(Settings &settings)
 		        place_in_record(settings, b.unit);
 	    });
 	for (const OurDevice &device : ours)
-		retiring.push_back({ device.unit, device.swapped_on });
+		retiring.push_back(
+		    { device.unit, device.swapped_on, device.encrypted });
 	settings.devices.clear();
 	settings.stale_devices.swap(retiring);
 	return ours;
@@ -286,9 +307,9 @@ forget_units_not_listed(Settings &settings)
 }
 
 void
-put_in_service(Settings &settings, int unit, std::int32_t mib)
+put_in_service(Settings &settings, const SwapDevice &device)
 {
-	settings.devices.push_back({ unit, mib });
+	settings.devices.push_back(device);
 }
 
 void
@@ -299,15 +320,15 @@ take_out_of_service(Settings &settings, int unit)
 }
 
 void
-remember_stale(Settings &settings, int unit, bool swapped_on)
+remember_stale(Settings &settings, const StaleDevice &device)
 {
-	for (StaleDevice &device : settings.stale_devices) {
-		if (device.unit == unit) {
-			device.swapped_on = swapped_on;
+	for (StaleDevice &held : settings.stale_devices) {
+		if (held.unit == device.unit) {
+			held = device;
 			return;
 		}
 	}
-	settings.stale_devices.push_back({ unit, swapped_on });
+	settings.stale_devices.push_back(device);
 }
 
 void

@@ -28,7 +28,8 @@ SwapFileLock lock_swap_file(Settings &settings);
  * Adopts what the system lists: the devices we used stay ours while they
  * serve, then the largest of ours in service, as many as MAX_DEVICES and
  * MAX_SIZE allow; every other one is stale.  A swap file with no disk
- * over it is removed.  False, changing nothing, when the system could not
+ * over it is removed.  Whether any of the others' swap is encrypted is
+ * written down too.  False, changing nothing, when the system could not
  * be read.
  */
 bool survey_devices(Settings &settings);
@@ -47,14 +48,17 @@ bool record_holds(const Settings &settings, int unit);
 /* Whether the record holds the unit as ours in use. */
 bool record_uses(const Settings &settings, int unit);
 
+/* The record's device of that unit, in use; none if it holds none. */
+const SwapDevice *record_device(const Settings &settings, int unit);
+
 /* A new device of ours serves. */
-void put_in_service(Settings &settings, int unit, std::int32_t mib);
+void put_in_service(Settings &settings, const SwapDevice &device);
 
 /* One that served no longer counts as in use (it may still be stale). */
 void take_out_of_service(Settings &settings, int unit);
 
 /* A unit of ours to retire later, as far as it got (again, if held). */
-void remember_stale(Settings &settings, int unit, bool swapped_on);
+void remember_stale(Settings &settings, const StaleDevice &device);
 
 /* A stale unit that is gone now. */
 void forget_stale(Settings &settings, int unit);
@@ -64,6 +68,7 @@ struct OurDevice {
 	int unit;
 	bool swapped_on;
 	std::int32_t mib;
+	bool encrypted;
 };
 
 /*

@@ -105,8 +105,12 @@ parse_swap_areas(std::string_view text)
 		if (!device.starts_with("/dev/") || !mib || !used ||
 		    !next_word(line).empty())
 			return std::nullopt;
-		areas.push_back(
-		    { unit_of(device, "/dev/md").value_or(-1), *mib, *used });
+		/* swapon NAME.eli swaps on geli's layer over NAME. */
+		const bool encrypted = device.ends_with(".eli");
+		if (encrypted)
+			device.remove_suffix(sizeof(".eli") - 1);
+		areas.push_back({ unit_of(device, "/dev/md").value_or(-1), *mib,
+		    *used, encrypted });
 	}
 	return areas;
 }

@@ -16,6 +16,7 @@ struct SwapArea {
 	int unit; /* of /dev/mdN; -1: not a memory disk */
 	std::int32_t mib;
 	std::int32_t used; /* MiB */
+	bool encrypted = false; /* listed as NAME.eli, geli's one-time layer */
 };
 
 /* A memory disk, as mdconfig -l -v lists it. */

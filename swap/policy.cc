@@ -135,6 +135,14 @@ grow_bound(const Settings &settings)
 	return GrowBound::none;
 }
 
+bool
+choose_encryption(std::int32_t encrypt, bool system_swap_encrypted)
+{
+	if (encrypt == -1)
+		return system_swap_encrypted;
+	return encrypt == 1;
+}
+
 std::vector<SwapDevice>
 choose_devices_to_keep(const Settings &settings,
     std::vector<SwapDevice> serving)

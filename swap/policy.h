@@ -67,6 +67,12 @@ Decision choose_resize(std::int64_t free_swap, const Settings &settings,
     const std::vector<SwapArea> &areas = {});
 
 /*
+ * Whether new devices go in service encrypted, as /dev/mdN.eli: ENCRYPT 1
+ * yes, any other value no; left out (-1), as the system's own swap is.
+ */
+bool choose_encryption(std::int32_t encrypt, bool system_swap_encrypted);
+
+/*
  * Which of our devices in service a daemon keeps when it looks at the
  * system afresh: those the record holds, then the largest, as many as
  * MAX_DEVICES allows and within MAX_SIZE.  The rest are retired.

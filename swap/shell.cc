@@ -149,15 +149,17 @@ attach_command(std::string_view file, int unit)
 }
 
 CommandLine
-activate_command(int unit)
+activate_command(int unit, bool encrypted)
 {
-	return unit_command("swapon /dev/md", unit);
+	return unit_command("swapon /dev/md", unit)
+	    .text(encrypted ? ".eli" : "");
 }
 
 CommandLine
-deactivate_command(int unit)
+deactivate_command(int unit, bool encrypted)
 {
-	return unit_command("swapoff /dev/md", unit);
+	return unit_command("swapoff /dev/md", unit)
+	    .text(encrypted ? ".eli" : "");
 }
 
 CommandLine

@@ -49,8 +49,9 @@ private:
 };
 
 CommandLine attach_command(std::string_view file, int unit);
-CommandLine activate_command(int unit);
-CommandLine deactivate_command(int unit);
+/* The device's node: /dev/mdN, or /dev/mdN.eli for geli's layer. */
+CommandLine activate_command(int unit, bool encrypted);
+CommandLine deactivate_command(int unit, bool encrypted);
 CommandLine detach_command(int unit);
 
 /*

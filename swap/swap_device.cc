@@ -33,11 +33,12 @@ constexpr int release_attempts = 10;
 
 /* Retires a unit of ours; what does not go now is remembered as stale. */
 void
-give_up_device(Settings &settings, int unit, bool swapped_on)
+give_up_device(Settings &settings, StaleDevice device)
 {
-	take_out_of_service(settings, unit);
-	if (!retire_device(settings.journal, unit, swapped_on))
-		remember_stale(settings, unit, swapped_on);
+	take_out_of_service(settings, device.unit);
+	if (!retire_device(settings.journal, device.unit, device.encrypted,
+	        device.swapped_on))
+		remember_stale(settings, device);
 }
 
 /*
@@ -51,12 +52,11 @@ retry_stale_devices(Settings &settings)
 
 	for (StaleDevice device : std::vector(settings.stale_devices)) {
 		if (retire_device(settings.journal, device.unit,
-		        device.swapped_on)) {
+		        device.encrypted, device.swapped_on)) {
 			forget_stale(settings, device.unit);
 			gone.push_back(device.unit);
 		} else {
-			remember_stale(settings, device.unit,
-			    device.swapped_on);
+			remember_stale(settings, device);
 		}
 	}
 	return gone;
@@ -89,14 +89,17 @@ bring_up_device(Settings &settings, std::int32_t mib)
 	int unit = attach_swap_device(settings.journal, settings.swap_file,
 	    [&](int other) { return record_holds(settings, other); });
 	if (unit >= 0) {
-		auto serving = activate_device(settings.journal, unit);
+		auto serving = activate_device(settings.journal, unit,
+		    settings.encrypting);
 		if (serving != true) {
 			/*
 			 * When the listing could not say whether the refused
 			 * swapon left it serving, take it that it does:
 			 * the swapoff then finds out.
 			 */
-			give_up_device(settings, unit, serving.value_or(true));
+			give_up_device(settings,
+			    { unit, serving.value_or(true),
+			        settings.encrypting });
 			unit = -1;
 		}
 	}
@@ -112,7 +115,7 @@ drop_new_device(Settings &settings, int unit)
 	if (unit < 0)
 		return;
 	remove_swap_file_name(settings.swap_file);
-	give_up_device(settings, unit, true);
+	give_up_device(settings, { unit, true, settings.encrypting });
 }
 
 /*
@@ -213,6 +216,28 @@ clear_stale_devices(Settings &settings)
 		return false;
 	retry_stale_devices(settings);
 	return settings.stale_devices.empty();
+}
+
+/*
+ * Once, at the first look at the system: plain or encrypted swap for the
+ * devices to come, and why.  Devices already in service keep theirs.
+ */
+void
+choose_and_tell_encryption(Settings &settings)
+{
+	settings.encrypting = choose_encryption(settings.encrypt,
+	    settings.system_swap_encrypted);
+	settings.encryption_chosen = true;
+	const char *why = settings.encrypt == 1 ? "ENCRYPT 1" :
+	    settings.encrypt != -1              ? "ENCRYPT is not 1" :
+	    settings.encrypting ? "the system's own swap is encrypted" :
+	                          "none of the system's own swap is encrypted";
+	if (settings.encrypting)
+		journal_tell(settings.journal, Priority::info,
+		    "swaps on its devices encrypted, as /dev/mdN.eli: %s", why);
+	else
+		journal_tell(settings.journal, Priority::info,
+		    "swaps on its devices plain: %s", why);
 }
 
 /*
@@ -342,6 +367,8 @@ poll_cycle(Settings &settings)
 		settings.record_matches_system = survey_devices(settings);
 	if (!settings.record_matches_system)
 		return std::nullopt;
+	if (!settings.encryption_chosen)
+		choose_and_tell_encryption(settings);
 	if (!clear_stale_devices(settings))
 		settings.record_matches_system = false;
 
@@ -381,7 +408,8 @@ tell_status(const Settings &settings)
 {
 	std::string devices;
 	for (const SwapDevice &device : settings.devices)
-		devices += " md" + std::to_string(device.unit) + " (" +
+		devices += " md" + std::to_string(device.unit) +
+		    (device.encrypted ? ".eli (" : " (") +
 		    std::to_string(device.mib) + " MiB)";
 
 	std::string ahead = "none";
@@ -457,10 +485,11 @@ resize_swap(Settings &settings, const Resize &resize)
 	}
 	const std::int64_t before = current_size(settings);
 	int retired = -1;
-	if (record_uses(settings, resize.replaced)) {
+	if (const SwapDevice *old = record_device(settings, resize.replaced)) {
+		const bool encrypted = old->encrypted;
 		bool serves = true;
 		bool gone = retire_device(settings.journal, resize.replaced,
-		    serves);
+		    encrypted, serves);
 		if (!gone && serves) {
 			/* The old device still serves; the new one goes. */
 			drop_new_device(settings, new_unit);
@@ -469,10 +498,12 @@ resize_swap(Settings &settings, const Resize &resize)
 		retired = resize.replaced;
 		take_out_of_service(settings, retired);
 		if (!gone)
-			remember_stale(settings, retired, serves);
+			remember_stale(settings,
+			    { retired, serves, encrypted });
 	}
 	if (new_unit >= 0)
-		put_in_service(settings, new_unit, resize.new_size);
+		put_in_service(settings,
+		    { new_unit, resize.new_size, settings.encrypting });
 	file_ahead_after_step(settings);
 	tell_resize(settings, resize.direction, before, new_unit, retired);
 	return true;

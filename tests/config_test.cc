@@ -15,7 +15,7 @@ struct Expect {
 	                            delta_size = {}, wait_time = {},
 	                            max_size = {}, use_syslog = {},
 	                            quick_wait = {}, max_devices = {},
-	                            write_ahead = {};
+	                            write_ahead = {}, encrypt = {};
 };
 
 struct Row {
@@ -52,6 +52,7 @@ constexpr struct {
 	{ &Settings::quick_wait, &Expect::quick_wait },
 	{ &Settings::max_devices, &Expect::max_devices },
 	{ &Settings::write_ahead, &Expect::write_ahead },
+	{ &Settings::encrypt, &Expect::encrypt },
 };
 /* clang-format on */
 
@@ -94,8 +95,10 @@ TEST(Config, KeysAndValues)
 	const Row rows[] = {
 		{ "every key", "SWAP_FILE /a b\nGROW_BUFFER 1\nREDUCE_BUFFER 2\n"
 		  "DELTA_SIZE 3\nWAIT_TIME 4\nMAX_SIZE 5\nSYSLOG 1\n"
-		  "QUICK_WAIT 6\nMAX_DEVICES 7\nWRITE_AHEAD 1\n",
-		  {"/a b", 1, 2, 3, 4, 5, 1, 6, 7, 1} },
+		  "QUICK_WAIT 6\nMAX_DEVICES 7\nWRITE_AHEAD 1\nENCRYPT 1\n",
+		  {"/a b", 1, 2, 3, 4, 5, 1, 6, 7, 1, 1} },
+		{ "ENCRYPT 0 is plain; left out, -1, as the system's swap",
+		  "ENCRYPTED 1\nENCRYPT=0\n", {.encrypt = 0} },
 		{ "no key swallows another: MAX_ and WAIT_",
 		  "MAX_DEVICES=4\nMAX_SIZE=9\nQUICK_WAIT:250\nWAIT_TIME 3\n",
 		  {.wait_time = 3, .max_size = 9, .quick_wait = 250, .max_devices = 4} },
@@ -221,6 +224,7 @@ TEST(Config, SampleSetsEveryKey)
 		{ "QUICK_WAIT", &Settings::quick_wait, 250 },
 		{ "MAX_DEVICES", &Settings::max_devices, 8 },
 		{ "WRITE_AHEAD", &Settings::write_ahead, 1 },
+		{ "ENCRYPT", &Settings::encrypt, std::nullopt },
 		{ "SYSLOG", &Settings::use_syslog, 1 },
 	};
 	/* clang-format on */

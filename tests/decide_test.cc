@@ -276,6 +276,26 @@ TEST(RoomForFileAhead, Table)
 		    << row.what;
 }
 
+/* ENCRYPT 1 encrypts, any other value not; left out, as the system does. */
+TEST(ChooseEncryption, Table)
+{
+	/* clang-format off */
+	const struct {
+		std::int32_t encrypt;
+		bool system_swap_encrypted, expected;
+	} choices[] = {
+		{ 1, false, true }, { 1, true, true },
+		{ 0, true, false }, { 2, true, false },
+		{ -1, true, true }, { -1, false, false },
+	};
+	/* clang-format on */
+	for (auto &row : choices)
+		EXPECT_EQ(choose_encryption(row.encrypt,
+		              row.system_swap_encrypted),
+		    row.expected)
+		    << row.encrypt << " " << row.system_swap_encrypted;
+}
+
 /* QUICK_WAIT while swap runs short and a grow is still allowed. */
 TEST(PauseAfter, Table)
 {

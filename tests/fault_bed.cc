@@ -49,9 +49,17 @@ Bed::told()
 	return lines;
 }
 
+bool
+Bed::drained()
+{
+	log.messages();
+	return true;
+}
+
 void
 Bed::restart()
 {
+	drained();
 	probes_at_inject = host.probes();
 	commands_at_inject = host.commands().size();
 	start();

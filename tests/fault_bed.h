@@ -32,6 +32,11 @@ struct Bed {
 
 	void start();
 	/*
+	 * Takes in what the daemon logged so far: a syslog socket holds ten
+	 * datagrams, and a daemon whose log is not read blocks.  Always true.
+	 */
+	bool drained();
+	/*
 	 * The log with the swap file's path as SWAP, its directory as
 	 * SWAPDIR, the host's own as HOST/, and each number as #.
 	 */

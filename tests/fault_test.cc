@@ -33,6 +33,7 @@ namespace {
 struct Fault {
 	std::string name;
 	bool every_format = false; /* also under 15's and old listings */
+	bool encrypted_too = false; /* also under ENCRYPT 1 */
 	std::string config = ""; /* more configuration lines */
 	bool device_first = true; /* inject once a device serves */
 	std::function<void(Bed &)> before = {}; /* before the start */
@@ -832,6 +833,7 @@ const Fault faults[] = {
 	  .hit = hit_units_taken_by_others,
 	  .recovered = recovered_units_taken_by_others },
 	{ .name = "swapon of the new device fails",
+	  .encrypted_too = true,
 	  .inject = [](Bed &b) { b.inject_fault("swapon"); b.press(); },
 	  .hit = [](Bed &b) { return b.fault_met("swapon", 2); },
 	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
@@ -858,6 +860,7 @@ const Fault faults[] = {
 		"<28>could not release md#: still in service as swap", stopped,
 		started, took_back, shrank_to_none, stopped } },
 	{ .name = "stop refused for want of memory, then a restart",
+	  .encrypted_too = true,
 	  .config = "MAX_SIZE 4\n",
 	  .inject = inject_stop_refused_for_want_of_memory_then_a_restart,
 	  .hit = &Bed::took_back,
@@ -865,6 +868,7 @@ const Fault faults[] = {
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "SIGKILL, then a restart",
 	  .every_format = true,
+	  .encrypted_too = true,
 	  .inject = inject_sigkill_then_a_restart,
 	  .hit = &Bed::took_back,
 	  .clear = &Bed::relieve,
@@ -885,6 +889,7 @@ const Fault faults[] = {
 	  .clear = &Bed::relieve,
 	  .recovered = recovered_our_unit_detached_by_hand_and_taken_by_another_program },
 	{ .name = "a second daemon on the same swap directory",
+	  .encrypted_too = true,
 	  .inject = inject_a_second_daemon_on_the_same_swap_directory,
 	  .hit = hit_a_second_daemon_on_the_same_swap_directory,
 	  .clear = &Bed::relieve,
@@ -956,6 +961,7 @@ const Fault faults[] = {
 	  .clear = [](Bed &b) { b.clear_fault("swapon"); },
 	  .recovered = [](Bed &b) { return b.serving() == 4; } },
 	{ .name = "MAX_DEVICES 4: SIGKILL, then a restart keeps every device",
+	  .encrypted_too = true,
 	  .config = "MAX_DEVICES 4\n",
 	  .inject = [](Bed &b) { b.kill_with_four_and_restart(); },
 	  .hit = hit_max_devices_4_sigkill_then_a_restart_keeps_every_device,
@@ -963,6 +969,7 @@ const Fault faults[] = {
 	  .recovered = &Bed::none_of_ours },
 	{ .name = "mdconfig -a attaches, then dies",
 	  .every_format = true,
+	  .encrypted_too = true,
 	  .inject = [](Bed &b) { b.die_after("attach"); b.press(); },
 	  .hit = hit_mdconfig_a_attaches_then_dies,
 	  .clear = &Bed::relieve,
@@ -1079,6 +1086,51 @@ const Fault faults[] = {
 	  },
 	  .clear = &Bed::relieve,
 	  .recovered = &Bed::none_of_ours },
+	{ .name = "ENCRYPT left out follows the system's encrypted swap",
+	  .config = "SYSLOG 1\n",
+	  .before = [](Bed &b) { b.host.ctl({"set", "foreign_eli", "1"}); },
+	  .hit = [](Bed &b) {
+		Lines on = b.host.commands();
+		return b.largest_active() == 4 && on.size() >= 2 &&
+		    on[1].ends_with(".eli");
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours,
+	  .logged = { started, "<30>swaps on its devices encrypted, as "
+		"/dev/mdN.eli: the system's own swap is encrypted", stopped } },
+	/* geli's layer outlives the swapoff by 1.5 s: the detach waits. */
+	{ .name = "geli's layer lingers after the swapoff of a replaced device",
+	  .config = "ENCRYPT 1\n",
+	  .before = [](Bed &b) { b.host.ctl({"set", "eli_linger_ms", "1500"}); },
+	  .inject = &Bed::press,
+	  /* Detached only once the layer went: refused first, retried. */
+	  .hit = [](Bed &b) {
+		return b.largest_active() == 16 && b.ours().size() == 1 &&
+		    b.since_inject("mdconfig -d").size() >= 4;
+	  },
+	  .clear = &Bed::relieve,
+	  .recovered = &Bed::none_of_ours },
+	{ .name = "geli's layer lingers after the swapoff of a stop",
+	  .config = "ENCRYPT 1\n",
+	  .before = [](Bed &b) { b.host.ctl({"set", "eli_linger_ms", "1500"}); },
+	  .inject = [](Bed &b) { b.daemon->signal(SIGTERM); },
+	  .inject_stops = true },
+	/* Kept as it serves, .eli; the next device plain. */
+	{ .name = "a restart under a changed ENCRYPT keeps what serves",
+	  .config = "ENCRYPT 1\n",
+	  .inject = [](Bed &b) {
+		b.daemon->signal(SIGKILL);
+		b.daemon->wait_exit();
+		write_file(b.config, read_file(b.config) + "ENCRYPT 0\n");
+		b.restart();
+	  },
+	  .hit = &Bed::took_back,
+	  .clear = &Bed::press,
+	  .recovered = [](Bed &b) {
+		Lines on = b.since_inject("swapon");
+		return b.largest_active() == 8 && !on.empty() &&
+		    !on.back().ends_with(".eli");
+	  } },
 	/* 24 MiB: the device (4), the file ahead (8), 12 free beside it. */
 	{ .name = "the file ahead gives way when others fill the disk",
 	  .config = "WRITE_AHEAD 1\nSYSLOG 1\n",
@@ -1181,19 +1233,27 @@ const Fault faults[] = {
 };
 /* clang-format on */
 
-/* The rows that read the listings to recover, under every release's. */
+/*
+ * The rows that read the listings to recover, under every release's, and
+ * those that swap devices on and off, under ENCRYPT 1 too.
+ */
 std::vector<Fault>
 under_every_format()
 {
 	std::vector<Fault> rows(std::begin(faults), std::end(faults));
 
 	for (const Fault &fault : faults) {
-		if (!fault.every_format)
-			continue;
 		for (const char *format : { "15", "old" }) {
 			Fault row = fault;
 			row.name += std::string(", format ") + format;
 			row.format = format;
+			if (fault.every_format)
+				rows.push_back(row);
+		}
+		if (fault.encrypted_too) {
+			Fault row = fault;
+			row.name += ", under ENCRYPT 1";
+			row.config += "ENCRYPT 1\n";
 			rows.push_back(row);
 		}
 	}
@@ -1238,8 +1298,17 @@ expect_hit(Bed &bed, const Fault &fault)
 	/* Nothing happening, for a while, is a hit of its own. */
 	if (fault.settle > 0)
 		usleep(static_cast<useconds_t>(fault.settle * 1e6));
-	ASSERT_TRUE(eventually([&] { return fault.hit(bed); }, 20));
+	ASSERT_TRUE(
+	    eventually([&] { return bed.drained() && fault.hit(bed); }, 20));
 	check_invariants(bed, fault.device_first);
+	/* Under ENCRYPT 1 every device goes in service through geli. */
+	if (fault.name.ends_with("under ENCRYPT 1")) {
+		for (auto &line : bed.host.commands()) {
+			if (line.starts_with("swapon ")) {
+				EXPECT_TRUE(line.ends_with(".eli")) << line;
+			}
+		}
+	}
 }
 
 void
@@ -1247,7 +1316,9 @@ expect_recovery(Bed &bed, const Fault &fault)
 {
 	if (fault.clear)
 		fault.clear(bed);
-	ASSERT_TRUE(eventually([&] { return fault.recovered(bed); }, 20))
+	ASSERT_TRUE(
+	    eventually([&] { return bed.drained() && fault.recovered(bed); },
+	        20))
 	    << "no recovery";
 	check_invariants(bed, false);
 }

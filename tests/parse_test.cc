@@ -18,6 +18,11 @@ TEST(SwapctlListing, ReadAsPrintedOrNotAtAll)
 		  "/dev/md5                4          0\n"
 		  "/dev/md2147483647          4          4\n",
 		  "-1:100:40 5:4:0 2147483647:4:4 " },
+		/* geli's one-time layer: NAME.eli, ours or the system's. */
+		{ std::string(header) + "/dev/ada0p3.eli      100         40\n"
+		  "/dev/md5.eli            4          1\n",
+		  "-1:100:40:eli 5:4:1:eli " },
+		{ std::string(header) + "/dev/md5.elix  4  0\n", "-1:4:0 " },
 		{ "", "none" },
 		{ "/dev/md5                4          0\n", "none" },
 		{ std::string(header) + "/dev/md5     lots    0\n", "none" },
@@ -33,7 +38,8 @@ TEST(SwapctlListing, ReadAsPrintedOrNotAtAll)
 			for (auto &area : *areas)
 				got += std::to_string(area.unit) + ":" +
 				    std::to_string(area.mib) + ":" +
-				    std::to_string(area.used) + " ";
+				    std::to_string(area.used) +
+				    (area.encrypted ? ":eli " : " ");
 		}
 		EXPECT_EQ(got, row.expected) << row.swapctl;
 	}
