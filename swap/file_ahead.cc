@@ -124,15 +124,18 @@ start_writer(Settings &settings)
 	return true;
 }
 
-/* What the writer has written: the file's size, as it writes in order. */
-void
-follow_progress(FileAhead &ahead)
+/*
+ * What is written: as the record has it, or, while a writer writes, the
+ * file's size, as it writes in order.
+ */
+std::int64_t
+written_by_now(const FileAhead &ahead)
 {
 	struct stat file;
 
-	if (fstat(ahead.fd.get(), &file) == 0)
-		ahead.written = std::min<std::int64_t>(file.st_size,
-		    target_bytes(ahead));
+	if (ahead.writer < 0 || fstat(ahead.fd.get(), &file) != 0)
+		return ahead.written;
+	return std::min<std::int64_t>(file.st_size, target_bytes(ahead));
 }
 
 /* Stops the writer, if one runs, keeping what it wrote. */
@@ -144,8 +147,8 @@ stop_writer(FileAhead &ahead)
 	kill(ahead.writer, SIGKILL);
 	while (waitpid(ahead.writer, nullptr, 0) < 0 && errno == EINTR)
 		;
+	ahead.written = written_by_now(ahead);
 	ahead.writer = -1;
-	follow_progress(ahead);
 }
 
 /*
@@ -161,7 +164,7 @@ follow_writer(FileAhead &ahead)
 		return true;
 	const pid_t ended = waitpid(ahead.writer, &status, WNOHANG);
 	if (ended == 0) {
-		follow_progress(ahead);
+		ahead.written = written_by_now(ahead);
 		return true;
 	}
 	ahead.writer = -1;
@@ -342,15 +345,10 @@ FileAheadState
 file_ahead_state(const Settings &settings)
 {
 	const FileAhead &ahead = settings.file_ahead;
-	std::int64_t written = ahead.written;
 
 	if (!ahead.fd || ahead.mib == 0)
 		return { 0, false, 0 };
-	/* A writer's progress is the file's size. */
-	struct stat file;
-	if (ahead.writer >= 0 && fstat(ahead.fd.get(), &file) == 0)
-		written = std::min<std::int64_t>(file.st_size,
-		    target_bytes(ahead));
+	const std::int64_t written = written_by_now(ahead);
 	return { ahead.mib, written == target_bytes(ahead),
 		static_cast<int>(written * 100 / target_bytes(ahead)) };
 }
